@@ -1,0 +1,86 @@
+// module_statics: the one process-wide record of the module, and its constant objects.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+
+namespace davuzod {
+
+// Every text the module turns into a Python object, as (field, text).
+// Keyword names among them double as the binder's parameter names.
+#define DAVUZOD_TEXT_CONSTANTS(X)                                     \
+    X(aliases, "aliases")                                             \
+    X(algorithm, "algorithm")                                         \
+    X(maxCacheSize, "maxCacheSize")                                   \
+    X(word, "word")                                                   \
+    X(words, "words")                                                 \
+    X(state, "state")                                                 \
+    X(encode, "encode")                                               \
+    X(decode, "decode")                                               \
+    X(utf_8, "utf-8")                                                 \
+    X(ascii, "ascii")                                                 \
+    X(name, "name")                                                   \
+    X(loader, "loader")                                               \
+    X(origin, "origin")                                               \
+    X(parent, "parent")                                               \
+    X(submodule_search_locations, "submodule_search_locations")       \
+    X(dunder_loader, "__loader__")                                    \
+    X(dunder_file, "__file__")                                        \
+    X(dunder_package, "__package__")                                  \
+    X(dunder_path, "__path__")                                        \
+    X(dunder_builtins, "__builtins__")                                \
+    X(dunder_docformat, "__docformat__")                              \
+    X(dunder_test, "__test__")                                        \
+    X(dunder_init, "__init__")                                        \
+    X(dunder_name, "__name__")                                        \
+    X(dunder_reduce, "__reduce__")                                    \
+    X(dunder_reduce_ex, "__reduce_ex__")                              \
+    X(dunder_setstate, "__setstate__")                                \
+    X(dunder_getstate, "__getstate__")                                \
+    X(dunder_set_name, "__set_name__")                                \
+    X(private_reduce, "_Davuzod__reduce")                             \
+    X(private_setstate, "_Davuzod__setstate")                         \
+    X(purge_cache, "_Stemmer__purgeCache")                            \
+    X(stem_word, "stemWord")                                          \
+    X(stem_words, "stemWords")                                        \
+    X(algorithms, "algorithms")                                       \
+    X(version, "version")                                             \
+    X(module_name, "Davuzod")                                         \
+    X(qualname_purge_cache, "Davuzod.__purgeCache")                   \
+    X(qualname_stem_word, "Davuzod.stemWord")                         \
+    X(qualname_stem_words, "Davuzod.stemWords")                       \
+    X(restructuredtext, "restructuredtext en")                        \
+    X(version_text, "3.1.0")                                          \
+    X(not_found_format, "Stemming algorithm '%s' not found")
+
+struct TextConstants {
+#define DAVUZOD_DECLARE_TEXT(field, text) PyObject* field;
+    DAVUZOD_TEXT_CONSTANTS(DAVUZOD_DECLARE_TEXT)
+#undef DAVUZOD_DECLARE_TEXT
+};
+
+struct ModuleStatics {
+    std::int64_t first_interpreter_id = -1;
+    PyObject* module_object = nullptr;  // strong; set by the exec step, kept for the process
+    PyObject* module_dict = nullptr;    // strong
+    PyObject* builtins = nullptr;       // strong
+    PyTypeObject* stemmer_type = nullptr;
+
+    bool constants_created = false;
+    TextConstants text{};          // strong, interned, hashed
+    PyObject* zero = nullptr;      // strong: the int 0
+    PyObject* one = nullptr;       // strong: the int 1
+    PyObject* false_tuple = nullptr;  // strong: (False,), the defaults of algorithms
+};
+
+// Written only under the interpreter's global lock; the module runs in one
+// interpreter per process, so one record serves it.
+extern ModuleStatics module_statics;
+
+inline const TextConstants& text() noexcept { return module_statics.text; }
+
+// Creates the text constants and the integers 0 and 1 once per process.
+int create_constants() noexcept;
+
+}  // namespace davuzod

@@ -1,0 +1,347 @@
+// Word stemming: stemWord and stemWords, through the cache or straight to libstemmer.
+#include <libstemmer.h>
+
+#include <cstdint>
+#include <limits>
+
+#include "../binding/binder.h"
+#include "../binding/ref.h"
+#include "statics.h"
+#include "stemmer.h"
+
+namespace davuzod {
+
+const char stem_word_doc[] =
+    "Stem a word.\n"
+    "\n"
+    "        This takes a single argument, ``word``, which should either be a UTF-8\n"
+    "        encoded string, or a unicode object.\n"
+    "\n"
+    "        The result is the stemmed form of the word.  If the word supplied\n"
+    "        was a unicode object, the result will be a unicode object: if the\n"
+    "        word supplied was a string, the result will be a UTF-8 encoded\n"
+    "        string.\n"
+    "\n"
+    "        ";
+
+const char stem_words_doc[] =
+    "Stem a list of words.\n"
+    "\n"
+    "        This takes a single argument, ``words``, which must be a sequence,\n"
+    "        iterator, generator or similar.\n"
+    "\n"
+    "        The entries in ``words`` should either be UTF-8 encoded strings, or a\n"
+    "        unicode objects.\n"
+    "\n"
+    "        The result is a list of the stemmed forms of the words.  If the\n"
+    "        word supplied was a unicode object, the stemmed form will be a\n"
+    "        unicode object: if the word supplied was a string, the stemmed form\n"
+    "        will be a UTF-8 encoded string.\n"
+    "\n"
+    "        ";
+
+namespace {
+
+constexpr PyObject** stem_word_param_names[] = {&module_statics.text.word, nullptr};
+constexpr ParamTable stem_word_params{"stemWord", stem_word_param_names, 1, 1};
+
+constexpr PyObject** stem_words_param_names[] = {&module_statics.text.words, nullptr};
+constexpr ParamTable stem_words_params{"stemWords", stem_words_param_names, 1, 1};
+
+// libstemmer takes the word's size as an int.
+constexpr Py_ssize_t max_word_size = std::numeric_limits<int>::max();
+
+[[gnu::cold]] void raise_no_handle() noexcept {
+    PyErr_SetString(PyExc_RuntimeError,
+                    "Davuzod object is not initialised: it has no stemming algorithm "
+                    "(construct it with an algorithm name, or call __init__ again)");
+}
+
+[[gnu::cold]] void raise_word_too_long(Py_ssize_t size) noexcept {
+    PyErr_Format(PyExc_OverflowError,
+                 "word of %zd bytes is too long to stem: libstemmer takes at most %zd bytes", size,
+                 max_word_size);
+}
+
+// ---- the core: one word's bytes through libstemmer
+
+Ref stem_bytes(StemmerObject* self, const char* data, Py_ssize_t size) noexcept {
+    if (self->cobj == nullptr) {
+        raise_no_handle();
+        return {};
+    }
+    if (size > max_word_size) {
+        raise_word_too_long(size);
+        return {};
+    }
+    // The stem lives in the handle until its next use; it is decoded at once.
+    const sb_symbol* stem =
+        sb_stemmer_stem(self->cobj, reinterpret_cast<const sb_symbol*>(data), static_cast<int>(size));
+    if (stem == nullptr) {
+        PyErr_NoMemory();
+        return {};
+    }
+    Py_ssize_t length = sb_stemmer_length(self->cobj);
+    return Ref::steal(PyUnicode_DecodeUTF8(reinterpret_cast<const char*>(stem), length, nullptr));
+}
+
+// The size handed on is the object's real buffer size, whatever a subclass's __len__ says.
+Ref stem_encoded(StemmerObject* self, PyObject* word) noexcept {
+    if (PyByteArray_Check(word)) {
+        return stem_bytes(self, PyByteArray_AS_STRING(word), PyByteArray_GET_SIZE(word));
+    }
+    char* data = nullptr;
+    Py_ssize_t size = 0;
+    if (PyBytes_AsStringAndSize(word, &data, &size) < 0) {
+        return {};
+    }
+    return stem_bytes(self, data, size);
+}
+
+// ---- the cache's side
+
+int advance_counter(StemmerObject* self) noexcept {
+    PyObject* counter = self->counter;
+    Ref next;
+    if (PyLong_CheckExact(counter) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(counter))) {
+        next = Ref::steal(PyLong_FromSsize_t(
+            PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(counter)) + 1));
+    } else {
+        next = Ref::steal(PyNumber_Add(counter, module_statics.one));
+    }
+    if (!next) {
+        return -1;
+    }
+    replace_field(self->counter, std::move(next));
+    return 0;
+}
+
+// A hit: the entry's stem, with the counter written into the entry and then advanced.
+Ref take_hit(StemmerObject* self, PyObject* entry) noexcept {
+    Ref stem;
+    if (PyList_CheckExact(entry) && PyList_GET_SIZE(entry) == 2) {
+        stem = Ref::borrow(PyList_GET_ITEM(entry, 0));
+        Ref previous_use = Ref::steal(PyList_GET_ITEM(entry, 1));
+        PyList_SET_ITEM(entry, 1, Py_NewRef(self->counter));
+    } else {
+        stem = Ref::steal(PyObject_GetItem(entry, module_statics.zero));
+        if (!stem || PyObject_SetItem(entry, module_statics.one, self->counter) < 0) {
+            return {};
+        }
+    }
+    if (advance_counter(self) < 0) {
+        return {};
+    }
+    return stem;
+}
+
+// A miss: stem the word, store its entry, advance the counter, let the cache trim itself.
+Ref stem_and_store(PyObject* self, PyObject* word) noexcept {
+    StemmerObject* stemmer = as_stemmer(self);
+    Ref stem = stem_encoded(stemmer, word);
+    if (!stem) {
+        return {};
+    }
+    Ref entry = Ref::steal(PyList_New(2));
+    if (!entry) {
+        return {};
+    }
+    PyList_SET_ITEM(entry.get(), 0, stem.new_reference());
+    PyList_SET_ITEM(entry.get(), 1, Py_NewRef(stemmer->counter));
+    Ref cache = Ref::borrow(stemmer->cache);  // the store may run a key's __eq__
+    if (PyObject_SetItem(cache.get(), word, entry.get()) < 0 || advance_counter(stemmer) < 0 ||
+        call_cache_trim(self) < 0) {
+        return {};
+    }
+    return stem;
+}
+
+// Makes an exception the handled one (sys.exception()) for the life of the scope,
+// then gives the caller back the exception it was handling.
+class HandledExceptionScope {
+public:
+    explicit HandledExceptionScope(PyObject* exception) noexcept
+        : saved_(Ref::steal(PyErr_GetHandledException())) {
+        PyErr_SetHandledException(exception);
+    }
+    ~HandledExceptionScope() { PyErr_SetHandledException(saved_.get()); }
+    HandledExceptionScope(const HandledExceptionScope&) = delete;
+    HandledExceptionScope& operator=(const HandledExceptionScope&) = delete;
+
+private:
+    Ref saved_;
+};
+
+// A miss reported by the lookup's KeyError: handled while the miss is served.
+Ref stem_miss_handling(PyObject* self, PyObject* word, Ref key_error) noexcept {
+    HandledExceptionScope handling(key_error.get());
+    return stem_and_store(self, word);
+}
+
+// An error raised while a miss is served carries the lookup's KeyError as its
+// context. The exact class's miss makes that KeyError only when such an error
+// shows it, and chains it as the interpreter would have.
+[[gnu::cold]] void chain_lookup_key_error(PyObject* word) noexcept {
+    if (PyErr_ExceptionMatches(PyExc_MemoryError)) {
+        return;
+    }
+    Ref raised = Ref::steal(PyErr_GetRaisedException());
+    Ref key_error = Ref::steal(PyObject_CallOneArg(PyExc_KeyError, word));
+    if (key_error) {
+        Ref handled = Ref::steal(PyErr_GetHandledException());
+        if (handled && handled.get() != Py_None) {
+            PyException_SetContext(key_error.get(), handled.release());
+        }
+        PyException_SetContext(raised.get(), key_error.release());
+    } else {
+        PyErr_Clear();
+    }
+    PyErr_SetRaisedException(raised.release());
+}
+
+Ref stem_miss_unseen(PyObject* self, PyObject* word) noexcept {
+    Ref stem = stem_and_store(self, word);
+    if (!stem) {
+        chain_lookup_key_error(word);
+    }
+    return stem;
+}
+
+Ref stem_cached(PyObject* self, PyObject* word) noexcept {
+    StemmerObject* stemmer = as_stemmer(self);
+    Ref cache = Ref::borrow(stemmer->cache);
+    Ref entry;
+    if (is_exact_stemmer(self) && PyDict_CheckExact(cache.get())) {
+        // Nothing can see a miss here unless it fails, so no KeyError is made for it.
+        PyObject* found = nullptr;
+        int status = PyDict_GetItemRef(cache.get(), word, &found);
+        if (status == 0) {
+            return stem_miss_unseen(self, word);
+        }
+        entry = Ref::steal(found);
+    } else {
+        entry = Ref::steal(PyObject_GetItem(cache.get(), word));
+    }
+    if (entry) {
+        Ref stem = take_hit(stemmer, entry.get());
+        if (stem) {
+            return stem;
+        }
+    }
+    if (!PyErr_ExceptionMatches(PyExc_KeyError)) {
+        return {};
+    }
+    return stem_miss_handling(self, word, Ref::steal(PyErr_GetRaisedException()));
+}
+
+// ---- the methods
+
+Ref encode_stem(PyObject* stem) noexcept {
+    if (PyUnicode_CheckExact(stem)) {
+        return Ref::steal(PyUnicode_AsUTF8String(stem));
+    }
+    return Ref::steal(PyObject_CallMethodOneArg(stem, text().encode, text().utf_8));
+}
+
+PyObject* stem_word(PyObject* self, PyObject* word) noexcept {
+    StemmerObject* stemmer = as_stemmer(self);
+    const bool was_unicode = PyUnicode_Check(word);
+    Ref encoded;
+    if (!was_unicode) {
+        encoded = Ref::borrow(word);
+    } else if (!PyUnicode_CheckExact(word)) {
+        encoded = Ref::steal(PyObject_CallMethodOneArg(word, text().encode, text().utf_8));
+    } else if (stemmer->max_cache_size <= 0 && PyUnicode_IS_ASCII(word)) {
+        // No cache key is needed: an ASCII str is its own UTF-8.
+        return stem_bytes(stemmer, static_cast<const char*>(PyUnicode_DATA(word)), PyUnicode_GET_LENGTH(word))
+            .release();
+    } else {
+        encoded = Ref::steal(PyUnicode_AsUTF8String(word));
+    }
+    if (!encoded) {
+        return nullptr;
+    }
+    // A str subclass's encode may have changed the bound; it is read afterwards.
+    Ref stem = stemmer->max_cache_size >= 1 ? stem_cached(self, encoded.get())
+                                            : stem_encoded(stemmer, encoded.get());
+    if (!stem || was_unicode) {
+        return stem.release();
+    }
+    return encode_stem(stem.get()).release();
+}
+
+PyObject* stem_words(PyObject* self, PyObject* words) noexcept {
+    Ref stems = Ref::steal(PyList_New(0));
+    if (!stems) {
+        return nullptr;
+    }
+    const bool exact = is_exact_stemmer(self);
+    auto stem_into = [&](PyObject* word) noexcept -> bool {
+        Ref stem = Ref::steal(exact ? stem_word(self, word)
+                                    : PyObject_CallMethodOneArg(self, text().stem_word, word));
+        return stem && PyList_Append(stems.get(), stem.get()) == 0;
+    };
+    if (PyList_CheckExact(words)) {
+        // The length is read again at every step: stemming may run code that changes the list.
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(words); ++i) {
+            Ref word = Ref::borrow(PyList_GET_ITEM(words, i));
+            if (!stem_into(word.get())) {
+                return nullptr;
+            }
+        }
+    } else if (PyTuple_CheckExact(words)) {
+        for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(words); ++i) {
+            if (!stem_into(PyTuple_GET_ITEM(words, i))) {
+                return nullptr;
+            }
+        }
+    } else {
+        Ref iterator = Ref::steal(PyObject_GetIter(words));
+        if (!iterator) {
+            return nullptr;
+        }
+        for (;;) {
+            PyObject* next = nullptr;
+            int status = PyIter_NextItem(iterator.get(), &next);
+            if (status < 0) {
+                return nullptr;
+            }
+            if (status == 0) {
+                break;
+            }
+            Ref word = Ref::steal(next);
+            if (!stem_into(word.get())) {
+                return nullptr;
+            }
+        }
+    }
+    return stems.release();
+}
+
+}  // namespace
+
+PyObject* stem_word_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                          PyObject* kwnames) noexcept {
+    if (nargs == 1 && kwnames == nullptr) {
+        return stem_word(self, args[0]);
+    }
+    Ref slots[max_params];
+    if (!bind_vector(stem_word_params, args, nargs, kwnames, slots)) {
+        return nullptr;
+    }
+    return stem_word(self, slots[0].get());
+}
+
+PyObject* stem_words_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames) noexcept {
+    if (nargs == 1 && kwnames == nullptr) {
+        return stem_words(self, args[0]);
+    }
+    Ref slots[max_params];
+    if (!bind_vector(stem_words_params, args, nargs, kwnames, slots)) {
+        return nullptr;
+    }
+    return stem_words(self, slots[0].get());
+}
+
+}  // namespace davuzod
