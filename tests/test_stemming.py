@@ -1,0 +1,376 @@
+"""Stemming words and sequences: kinds of word, the cached and uncached paths, failures."""
+
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+import Davuzod
+from conftest import cache_state
+
+Stemmer = Davuzod.Davuzod
+
+CACHED, UNCACHED = 10000, 0
+BOTH_PATHS = pytest.mark.parametrize("bound", [CACHED, UNCACHED], ids=["cached", "uncached"])
+
+STEM_WORD_DOC = (
+    "Stem a word.\n\n"
+    "        This takes a single argument, ``word``, which should either be a UTF-8\n"
+    "        encoded string, or a unicode object.\n\n"
+    "        The result is the stemmed form of the word.  If the word supplied\n"
+    "        was a unicode object, the result will be a unicode object: if the\n"
+    "        word supplied was a string, the result will be a UTF-8 encoded\n"
+    "        string.\n\n        "
+)
+STEM_WORDS_DOC = (
+    "Stem a list of words.\n\n"
+    "        This takes a single argument, ``words``, which must be a sequence,\n"
+    "        iterator, generator or similar.\n\n"
+    "        The entries in ``words`` should either be UTF-8 encoded strings, or a\n"
+    "        unicode objects.\n\n"
+    "        The result is a list of the stemmed forms of the words.  If the\n"
+    "        word supplied was a unicode object, the stemmed form will be a\n"
+    "        unicode object: if the word supplied was a string, the stemmed form\n"
+    "        will be a UTF-8 encoded string.\n\n        "
+)
+
+
+class Text(str):
+    pass
+
+
+class Raw(bytes):
+    pass
+
+
+class Buffer(bytearray):
+    pass
+
+
+def unhashable_message(value):
+    try:
+        {}[value]
+    except TypeError as error:
+        return str(error)
+    raise AssertionError("expected an unhashable value")
+
+
+class TestMethods:
+    @pytest.mark.parametrize(
+        "method, qualname, doc",
+        [("stemWord", "Davuzod.stemWord", STEM_WORD_DOC), ("stemWords", "Davuzod.stemWords", STEM_WORDS_DOC),
+         ("_Stemmer__purgeCache", "Davuzod.__purgeCache", None)],
+    )
+    def test_function_attributes(self, method, qualname, doc):
+        function = Stemmer.__dict__[method]
+        assert (function.__name__, function.__qualname__, function.__module__) == (method, qualname, "Davuzod")
+        assert function.__doc__ == doc and function.__defaults__ is None
+
+    def test_bound_through_instance(self, english):
+        bound = english.stemWord
+        assert bound.__self__ is english and bound.__func__ is Stemmer.__dict__["stemWord"]
+        assert bound("cats") == Stemmer.stemWord(english, "cats") == "cat"
+
+
+class TestKindsOfWord:
+    @BOTH_PATHS
+    @pytest.mark.parametrize(
+        "algorithm, word, expected, kind",
+        [
+            ("english", "connections", "connect", str),
+            ("english", Text("connections"), "connect", str),
+            ("english", b"connections", b"connect", bytes),
+            ("english", Raw(b"connections"), b"connect", bytes),
+            ("french", "généralement", "général", str),
+            ("french", "généralement".encode(), "général".encode(), bytes),
+        ],
+        ids=["str", "str-subclass", "bytes", "bytes-subclass", "non-ascii-str", "non-ascii-bytes"],
+    )
+    def test_stem_comes_back_in_the_kind_given(self, bound, algorithm, word, expected, kind):
+        result = Stemmer(algorithm, bound).stemWord(word)
+        assert result == expected and type(result) is kind
+
+    def test_text_and_its_utf8_share_an_entry(self):
+        s = Stemmer("french")
+        assert s.stemWord("généralement") == "général"
+        assert s.stemWord("généralement".encode()) == "général".encode()
+        cache, counter = cache_state(s)
+        assert cache == {"généralement".encode(): ["général", 1]} and counter == 2
+
+    def test_cached_stem_is_the_same_object(self, english):
+        first = english.stemWord("generalisations")
+        assert english.stemWord("generalisations") is first
+
+    def test_uncached_stem_is_a_new_object(self):
+        s = Stemmer("english", 0)
+        assert s.stemWord("generalisations") is not s.stemWord("generalisations")
+
+    @BOTH_PATHS
+    def test_bytearray_works_only_uncached(self, bound):
+        s = Stemmer("english", bound)
+        word = Buffer(b"running")
+        if bound > 0:
+            with pytest.raises(TypeError) as info:
+                s.stemWord(word)
+            assert str(info.value) == unhashable_message(word)
+            assert cache_state(s) == ({}, 0)
+        else:
+            result = s.stemWord(word)
+            assert result == b"run" and type(result) is bytes
+
+    @BOTH_PATHS
+    def test_other_objects_are_refused(self, bound):
+        s = Stemmer("english", bound)
+        with pytest.raises(TypeError, match="expected bytes, int found"):
+            s.stemWord(42)
+        with pytest.raises(TypeError):
+            s.stemWord([b"list"])
+        assert cache_state(s) == ({}, 0)
+
+    def test_object_equal_to_a_cached_key_is_a_hit(self, english):
+        english.stemWord(b"running")
+        result = english.stemWord(memoryview(b"running"))
+        assert result == b"run" and type(result) is bytes
+        with pytest.raises(TypeError, match="expected bytes, memoryview found"):
+            english.stemWord(memoryview(b"walking"))
+
+    def test_str_subclass_encode_decides_the_key(self, english):
+        class Alias(str):
+            def encode(self, codec):
+                assert codec == "utf-8"
+                return b"running"
+
+        result = english.stemWord(Alias("anything"))
+        assert result == "run" and type(result) is str
+        assert list(cache_state(english)[0]) == [b"running"]
+
+    @BOTH_PATHS
+    def test_bytes_subclass_length_is_the_real_buffer(self, bound):
+        class Liar(bytes):
+            def __len__(self):
+                return 1 << 20
+
+        s = Stemmer("english", bound)
+        assert s.stemWord(Liar(b"running")) == b"run"
+
+
+class TestAwkwardWords:
+    @BOTH_PATHS
+    @pytest.mark.parametrize("word", ["", b""])
+    def test_empty_word(self, bound, word):
+        assert Stemmer("english", bound).stemWord(word) == word
+
+    @BOTH_PATHS
+    def test_embedded_nul_is_part_of_the_word(self, bound):
+        s = Stemmer("english", bound)
+        assert s.stemWord("cats\0dogs").startswith("cats\0")
+        assert s.stemWord(b"cats\0dogs").startswith(b"cats\0")
+
+    @BOTH_PATHS
+    def test_lone_surrogate_fails_before_the_cache(self, bound):
+        s = Stemmer("english", bound)
+        with pytest.raises(UnicodeEncodeError) as info:
+            s.stemWord("ab\ud800")
+        with pytest.raises(UnicodeEncodeError) as expected:
+            "ab\ud800".encode("utf-8")
+        assert str(info.value) == str(expected.value)
+        assert cache_state(s) == ({}, 0)
+
+    @BOTH_PATHS
+    def test_stem_that_is_not_utf8_stores_nothing(self, bound):
+        s = Stemmer("english", bound)
+        for _ in range(2):
+            with pytest.raises(UnicodeDecodeError):
+                s.stemWord(b"\xffabc")
+        assert cache_state(s) == ({}, 0)
+
+    def test_valid_utf8_bytes_of_other_scripts(self):
+        s = Stemmer("english")
+        assert s.stemWord("日本語".encode()) == "日本語".encode()
+
+    def test_word_too_long_for_libstemmer_is_refused(self):
+        try:
+            huge = bytes(2**31)
+        except MemoryError:
+            pytest.skip("no memory for a 2 GiB word")
+        s = Stemmer("english", 0)
+        with pytest.raises(OverflowError, match="too long"):
+            s.stemWord(huge)
+        del huge
+        assert s.stemWord(b"running") == b"run"
+
+
+class TestErrorChaining:
+    """A failure while a miss is served shows the lookup's KeyError as its context."""
+
+    class Sub(Stemmer):
+        pass
+
+    @pytest.mark.parametrize("cls", [Stemmer, Sub], ids=["exact", "subclass"])
+    @pytest.mark.parametrize(
+        "word, error", [(b"\xff", UnicodeDecodeError), (42, TypeError)], ids=["undecodable", "not-bytes"]
+    )
+    def test_context_chain(self, cls, word, error):
+        s = cls("english")
+        try:
+            raise ValueError("the caller's")
+        except ValueError as outer:
+            caller = outer
+            with pytest.raises(error) as info:
+                s.stemWord(word)
+            assert sys.exception() is caller
+        context = info.value.__context__
+        assert type(context) is KeyError and context.args == (word,)
+        assert context.__context__ is caller and context.__traceback__ is None
+
+    @pytest.mark.parametrize("cls", [Stemmer, Sub], ids=["exact", "subclass"])
+    def test_no_context_on_the_uncached_path(self, cls):
+        with pytest.raises(UnicodeDecodeError) as info:
+            cls("english", 0).stemWord(b"\xff")
+        assert info.value.__context__ is None
+
+    def test_hit_and_miss_leave_no_handled_exception(self, english):
+        english.stemWord("cats")
+        english.stemWord("cats")
+        assert sys.exception() is None
+
+
+class TestStemWords:
+    @pytest.mark.parametrize("container", [list, tuple, iter], ids=["list", "tuple", "iterator"])
+    def test_sequence_kinds(self, english, container):
+        words = ["running", b"cats", Text("ponies")]
+        assert english.stemWords(container(words)) == ["run", b"cat", "poni"]
+
+    def test_empty_and_string_inputs(self, english):
+        assert english.stemWords([]) == [] and english.stemWords(()) == []
+        assert english.stemWords("ab") == ["a", "b"]
+        assert english.stemWords({"cats": 1}) == ["cat"]
+
+    def test_generator_is_consumed_in_order(self, english):
+        generator = (w for w in ["dogs", "cats", "dogs"])
+        assert english.stemWords(generator) == ["dog", "cat", "dog"]
+        assert next(generator, None) is None
+
+    def test_subclasses_of_list_and_tuple_are_iterated(self, english):
+        class Reversed(list):
+            def __iter__(self):
+                return reversed(self[:])
+
+        class Doubled(tuple):
+            def __iter__(self):
+                return iter(list(tuple.__iter__(self)) * 2)
+
+        assert english.stemWords(Reversed(["cats", "dogs"])) == ["dog", "cat"]
+        assert english.stemWords(Doubled(("cats",))) == ["cat", "cat"]
+
+    @BOTH_PATHS
+    def test_list_length_is_read_at_every_step(self, bound):
+        words = []
+
+        class Growing(str):
+            def encode(self, codec):
+                words.append("ponies")
+                return str(self).encode(codec)
+
+        class Shrinking(str):
+            def encode(self, codec):
+                del words[2:]
+                return str(self).encode(codec)
+
+        s = Stemmer("english", bound)
+        words[:] = ["cats", Growing("dogs")]
+        assert s.stemWords(words) == ["cat", "dog", "poni"]
+        words[:] = [Shrinking("cats"), "dogs", "mice", "rats"]
+        assert s.stemWords(words) == ["cat", "dog"]
+
+    def test_failure_on_third_word_keeps_earlier_cache_effects(self, english):
+        with pytest.raises(TypeError):
+            english.stemWords(["cats", "dogs", 3, "mice"])
+        cache, counter = cache_state(english)
+        assert list(cache) == [b"cats", b"dogs"] and counter == 2
+
+    def test_iterator_errors_propagate(self, english):
+        def failing():
+            yield "cats"
+            raise ZeroDivisionError("mid-stream")
+
+        with pytest.raises(ZeroDivisionError):
+            english.stemWords(failing())
+        with pytest.raises(TypeError):
+            english.stemWords(5)
+        assert list(cache_state(english)[0]) == [b"cats"]
+
+    def test_iterator_stopping_by_exception_ends_normally(self, english):
+        class Countdown:
+            def __init__(self):
+                self.n = 2
+
+            def __iter__(self):
+                return self
+
+            def __next__(self):
+                self.n -= 1
+                if self.n < 0:
+                    raise StopIteration
+                return "cats"
+
+        assert english.stemWords(Countdown()) == ["cat", "cat"]
+
+    def test_overridden_stem_word_is_used_for_every_word(self):
+        class Shouting(Stemmer):
+            def stemWord(self, word):
+                return super().stemWord(word).upper()
+
+        assert Shouting("english").stemWords(["cats", "dogs"]) == ["CAT", "DOG"]
+
+    def test_counter_grows_by_one_per_cached_call(self):
+        cached, uncached = Stemmer("english"), Stemmer("english", -1)
+        sequence = ["a", "b", "a", b"a", "c"] * 3
+        cached.stemWords(sequence)
+        uncached.stemWords(sequence)
+        assert cache_state(cached)[1] == len(sequence)
+        assert cache_state(uncached) == ({}, 0)
+
+
+# Agreement with libstemmer's own command-line stemmer, on word lists from Debian.
+WORD_LISTS = {
+    "english": "american-english",
+    "french": "french",
+    "german": "ngerman",
+    "spanish": "spanish",
+    "italian": "italian",
+    "portuguese": "portuguese",
+    "dutch": "dutch",
+    "swedish": "swedish",
+    "danish": "danish",
+    "norwegian": "norsk",
+}
+
+
+def sample_words(path, count=400):
+    raw = Path(path).read_bytes()
+    try:
+        text = raw.decode("utf-8")
+    except UnicodeDecodeError:
+        text = raw.decode("latin-1")  # some of the older lists
+    words = [w for w in text.split() if "'" not in w]
+    step = max(1, len(words) // count)
+    return [w.lower() for w in words[::step]][:count]
+
+
+@pytest.mark.parametrize("algorithm, listname", sorted(WORD_LISTS.items()))
+def test_stems_agree_with_stemwords_program(algorithm, listname, tmp_path):
+    path = Path("/usr/share/dict") / listname
+    if not path.exists():
+        pytest.skip(f"{path} is not installed")
+    words = sample_words(path)
+    source = tmp_path / "words.txt"
+    source.write_text("\n".join(words) + "\n", encoding="utf-8")
+    reference = subprocess.run(
+        ["stemwords", "-l", algorithm, "-i", str(source)], capture_output=True, check=True
+    ).stdout.decode("utf-8").split("\n")[: len(words)]
+    for bound in (CACHED, UNCACHED, 7):
+        s = Stemmer(algorithm, bound)
+        assert s.stemWords(words) == reference
+        assert [s.stemWord(w.encode()) for w in words] == [r.encode() for r in reference]
