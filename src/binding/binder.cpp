@@ -200,7 +200,13 @@ bool bind_nothing(const char* name, Py_ssize_t nargs, PyObject* kwnames) noexcep
         return false;
     }
     if (kwnames != nullptr && PyTuple_GET_SIZE(kwnames) > 0) {
-        raise_unexpected(name, PyTuple_GET_ITEM(kwnames, 0));
+        PyObject* keyword = PyTuple_GET_ITEM(kwnames, 0);
+        // The message shows the name as text; a C caller may pass any object.
+        if (!PyUnicode_Check(keyword)) {
+            PyErr_Format(PyExc_TypeError, not_string_format, name);
+        } else {
+            raise_unexpected(name, keyword);
+        }
         return false;
     }
     return true;
