@@ -128,6 +128,34 @@ int setup_pickling(PyTypeObject* type) noexcept {
     return -1;
 }
 
+// PyType_Ready can run out of memory part way, after it has copied inherited
+// slots into the type; a second attempt would take those for the class's own
+// and give the class wrappers for them. So every attempt after a failed one
+// starts again from the type as it was defined.
+int ready_type(PyTypeObject* type) noexcept {
+    static PyTypeObject as_defined;
+    static bool attempted = false;
+    if (PyType_HasFeature(type, Py_TPFLAGS_READY)) {
+        return 0;
+    }
+    if (!attempted) {
+        as_defined = *type;
+        attempted = true;
+    } else {
+        Py_CLEAR(type->tp_dict);
+        Py_CLEAR(type->tp_bases);
+        Py_CLEAR(type->tp_mro);
+        // The header (reference count) and the weak reference list stay: the
+        // interpreter may already hold weak references to the type.
+        PyVarObject header = type->ob_base;
+        PyObject* weaklist = type->tp_weaklist;
+        *type = as_defined;
+        type->ob_base = header;
+        type->tp_weaklist = weaklist;
+    }
+    return PyType_Ready(type);
+}
+
 }  // namespace
 
 int set_class_attribute(PyTypeObject* type, PyObject* name, PyObject* value) noexcept {
@@ -158,7 +186,7 @@ int set_class_attribute(PyTypeObject* type, PyObject* name, PyObject* value) noe
 int prepare_stemmer_type() noexcept {
     PyTypeObject* type = &stemmer_type;
     module_statics.stemmer_type = type;
-    if (PyType_Ready(type) < 0 || document_init(type) < 0) {
+    if (ready_type(type) < 0 || document_init(type) < 0) {
         return -1;
     }
     if (PyObject_SetAttr(module_statics.module_object, text().module_name, reinterpret_cast<PyObject*>(type)) < 0) {
