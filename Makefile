@@ -7,7 +7,7 @@ PYTHON := python3.14
 PYTHON_DEBUG := python3.14-dbg
 IN_ROOT ?= 0
 
-.PHONY: build test demo
+.PHONY: build build-debug test demo bench
 
 ifeq ($(IN_ROOT),1)
 
@@ -32,9 +32,13 @@ test: build build-debug
 demo: build
 	@PYTHONPATH=$(CURDIR)/$(RELEASE_DIR) $(PYTHON) examples/demo.py
 
+bench: build
+	cmake --build $(RELEASE_DIR) --target stem_floor
+	PYTHONPATH=$(CURDIR)/$(RELEASE_DIR) $(PYTHON) benchmark.py $(BENCH_ARGS)
+
 else
 
-build test demo:
-	@tools/devroot run $(MAKE) --no-print-directory IN_ROOT=1 $@
+build test demo bench:
+	@tools/devroot run $(MAKE) --no-print-directory IN_ROOT=1 BENCH_ARGS="$(BENCH_ARGS)" $@
 
 endif

@@ -1,0 +1,367 @@
+#!/usr/bin/env python3
+"""Measure the speed of Davuzod's stemming with various cache sizes.
+
+For each algorithm and cache size this times ``stemWords`` over a whole text
+and ``stemWord`` called in a Python loop, and prints nanoseconds per word,
+words per second, the cache's hit rate and size, and every figure as a ratio
+to two floors measured in the same run on the same words:
+
+* libstemmer alone (``sb_stemmer_stem`` and ``sb_stemmer_length`` in a tight
+  C++ loop, the ``stem_floor`` program built beside the module), and
+* for the per-call path, the same Python loop calling ``dict.get`` on a
+  prebuilt dictionary of stems.
+
+The default text is the running English of Debian's ``fortunes`` package;
+``--text`` takes any text file and ``--words`` a list of one word per line.
+Run it with ``make bench`` in this repository.
+"""
+
+import argparse
+import gc
+import json
+import os
+import re
+import resource
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import tracemalloc
+from pathlib import Path
+
+import Davuzod
+
+DEFAULT_TEXT_DIR = Path("/usr/share/games/fortunes")
+DEFAULT_WORD_LISTS = {
+    "french": "/usr/share/dict/french",
+    "german": "/usr/share/dict/ngerman",
+    "spanish": "/usr/share/dict/spanish",
+    "italian": "/usr/share/dict/italian",
+    "portuguese": "/usr/share/dict/portuguese",
+    "dutch": "/usr/share/dict/dutch",
+    "swedish": "/usr/share/dict/swedish",
+    "danish": "/usr/share/dict/danish",
+    "norwegian": "/usr/share/dict/norsk",
+}
+DEFAULT_CACHE_SIZES = [0, 100, 1000, 10000, 100000]
+WORD = re.compile(r"[^\W\d_]+(?:'[^\W\d_]+)*")
+
+
+# ---- input
+
+
+def read_text(path):
+    raw = Path(path).read_bytes()
+    try:
+        return raw.decode("utf-8")
+    except UnicodeDecodeError:
+        return raw.decode("latin-1")
+
+
+def words_of_text(text):
+    return WORD.findall(text.lower())
+
+
+def default_english_text():
+    files = sorted(
+        p for p in DEFAULT_TEXT_DIR.glob("*") if p.is_file() and p.suffix not in (".dat", ".u8") and not p.is_symlink()
+    )
+    if not files:
+        raise SystemExit(f"no default text: install Debian's fortunes package, or give --text FILE")
+    return "\n".join(read_text(p) for p in files), f"Debian fortunes ({len(files)} files)"
+
+
+def load_words(args, algorithm):
+    if args.text:
+        return words_of_text(read_text(args.text)), args.text
+    if args.words:
+        return [w.lower() for w in read_text(args.words).split()], args.words
+    if algorithm in ("english", "porter", "en", "eng"):
+        text, source = default_english_text()
+        return words_of_text(text), source
+    if algorithm in DEFAULT_WORD_LISTS and Path(DEFAULT_WORD_LISTS[algorithm]).exists():
+        path = DEFAULT_WORD_LISTS[algorithm]
+        return [w.lower() for w in read_text(path).split() if "'" not in w], path
+    raise SystemExit(f"no default words for {algorithm}: give --text FILE or --words FILE")
+
+
+# ---- measurement
+
+
+class Progress:
+    """A progress line on stderr, shown once the run has lasted a few seconds."""
+
+    def __init__(self, total):
+        self.total, self.done, self.start = total, 0, time.monotonic()
+
+    def step(self, label):
+        self.done += 1
+        if time.monotonic() - self.start > 3 and sys.stderr.isatty():
+            print(f"\r[{self.done}/{self.total}] {label:<50}", end="", file=sys.stderr, flush=True)
+
+    def finish(self):
+        if sys.stderr.isatty():
+            print("\r" + " " * 70 + "\r", end="", file=sys.stderr, flush=True)
+
+
+def best_time(action, repeats):
+    """The best of several runs, in seconds; the collector is kept out of the timing."""
+    best = float("inf")
+    enabled = gc.isenabled()
+    gc.disable()
+    try:
+        for _ in range(repeats):
+            start = time.perf_counter()
+            action()
+            best = min(best, time.perf_counter() - start)
+    finally:
+        if enabled:
+            gc.enable()
+    return best
+
+
+def cache_of(stemmer):
+    cache, counter = gc.get_referents(stemmer)[-2:]
+    return cache, counter
+
+
+class MissCounter(Davuzod.Davuzod):
+    """Counts misses: the trimming method runs once after each."""
+
+    misses = 0
+
+    def _Stemmer__purgeCache(self):
+        self.misses += 1
+        return super()._Stemmer__purgeCache()
+
+
+def cache_statistics(algorithm, size, words):
+    counting = MissCounter(algorithm, size)
+    counting.stemWords(words)
+    cache, _ = cache_of(counting)
+    hit_rate = 1 - counting.misses / len(words) if size > 0 else 0.0
+    return hit_rate, len(cache)
+
+
+def find_floor_program(explicit):
+    candidates = [explicit] if explicit else []
+    here = Path(__file__).resolve().parent
+    candidates += [here / "build" / "release" / "stem_floor", shutil.which("stem_floor")]
+    for candidate in candidates:
+        if candidate and Path(candidate).is_file() and os.access(candidate, os.X_OK):
+            return str(candidate)
+    return None
+
+
+def libstemmer_floor(program, algorithm, words, repeats):
+    """ns per word of libstemmer alone, on the same words."""
+    with tempfile.NamedTemporaryFile("w", encoding="utf-8", suffix=".words", delete=False) as handle:
+        handle.write("\n".join(words))
+        handle.write("\n")
+        path = handle.name
+    try:
+        output = subprocess.run(
+            [program, algorithm, path, str(repeats)], capture_output=True, text=True, check=True
+        ).stdout
+    finally:
+        os.unlink(path)
+    return float(output.split()[0])
+
+
+def dict_get_floor(algorithm, words, repeats):
+    """ns per word of the Python loop with dict.get on prebuilt stems: the per-call floor."""
+    stemmer = Davuzod.Davuzod(algorithm, 0)
+    stems = {w: stemmer.stemWord(w) for w in set(words)}
+
+    def loop():
+        get = stems.get
+        for w in words:
+            get(w)
+
+    return best_time(loop, repeats) / len(words) * 1e9
+
+
+def measure(algorithm, size, words, repeats):
+    def stem_words():
+        Davuzod.Davuzod(algorithm, size).stemWords(words)
+
+    def stem_word_loop():
+        stem = Davuzod.Davuzod(algorithm, size).stemWord
+        for w in words:
+            stem(w)
+
+    n = len(words)
+    return {
+        "stemWords_ns": best_time(stem_words, repeats) / n * 1e9,
+        "stemWord_ns": best_time(stem_word_loop, repeats) / n * 1e9,
+    }
+
+
+def distinct_stream(algorithm, bounds, count, repeats):
+    """ns per word for a stream of distinct words, where every call misses and trims."""
+    stream = [f"w{i}x" for i in range(count)]
+    result = {}
+    for bound in bounds:
+        result[bound] = best_time(lambda: Davuzod.Davuzod(algorithm, bound).stemWords(stream), repeats) / count * 1e9
+    return result
+
+
+def cache_memory(algorithm, words):
+    """Bytes per cache entry, as tracemalloc sees the cache grow."""
+    distinct = list(dict.fromkeys(words))[:50000]
+    stemmer = Davuzod.Davuzod(algorithm, len(distinct) + 1)
+    gc.collect()
+    tracemalloc.start()
+    before = tracemalloc.get_traced_memory()[0]
+    stemmer.stemWords(distinct)
+    after = tracemalloc.get_traced_memory()[0]
+    tracemalloc.stop()
+    return (after - before) / len(distinct)
+
+
+def soak(algorithm, words, total):
+    """RSS after the first million words and after `total`, through one object."""
+    stemmer = Davuzod.Davuzod(algorithm)
+    done, marks = 0, {}
+    while done < total:
+        stemmer.stemWords(words)
+        done += len(words)
+        if "first_million_kib" not in marks and done >= 1_000_000:
+            marks["first_million_kib"] = current_rss_kib()
+    marks["end_kib"] = current_rss_kib()
+    marks["words"] = done
+    return marks
+
+
+def current_rss_kib():
+    with open("/proc/self/statm") as statm:
+        pages = int(statm.read().split()[1])
+    return pages * os.sysconf("SC_PAGE_SIZE") // 1024
+
+
+# ---- report
+
+
+def print_table(algorithm, source, rows, floor_ns, dict_ns):
+    print(f"\n{algorithm}: {rows[0]['words']:,} words from {source}")
+    if floor_ns:
+        print(f"  floor: libstemmer alone {floor_ns:8.1f} ns/word; dict.get loop {dict_ns:6.1f} ns/word")
+    else:
+        print(f"  floor: libstemmer alone not measured (build stem_floor); dict.get loop {dict_ns:6.1f} ns/word")
+    header = (
+        f"  {'cache':>7} {'hit rate':>8} {'entries':>8} | {'stemWords ns':>12} {'words/s':>11} {'x floor':>7}"
+        f" | {'stemWord ns':>11} {'words/s':>11} {'x floor':>7} {'x dict.get':>10}"
+    )
+    print(header)
+    print("  " + "-" * (len(header) - 2))
+    for row in rows:
+        sw, lw = row["stemWords_ns"], row["stemWord_ns"]
+        ratio = (lambda ns: f"{ns / floor_ns:7.2f}") if floor_ns else (lambda ns: f"{'-':>7}")
+        print(
+            f"  {row['cache_size']:>7} {row['hit_rate']:>8.1%} {row['entries']:>8} |"
+            f" {sw:>12.1f} {1e9 / sw:>11,.0f} {ratio(sw)} |"
+            f" {lw:>11.1f} {1e9 / lw:>11,.0f} {ratio(lw)} {lw / dict_ns:>10.2f}"
+        )
+
+
+def plot(path, results):
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    figure, axes = plt.subplots(figsize=(8, 5))
+    for entry in results:
+        rows = entry["rows"]
+        sizes = [max(r["cache_size"], 1) for r in rows]
+        for key, label in (("stemWords_ns", "stemWords"), ("stemWord_ns", "stemWord loop")):
+            axes.plot(sizes, [1e9 / r[key] / 1e6 for r in rows], marker="o", label=f"{entry['algorithm']} {label}")
+        if entry["floor_ns"]:
+            axes.axhline(1e9 / entry["floor_ns"] / 1e6, linestyle="--", color="grey",
+                         label=f"{entry['algorithm']} libstemmer alone")
+    axes.set_xscale("log")
+    axes.set_xlabel("maxCacheSize (0 plotted at 1)")
+    axes.set_ylabel("million words per second")
+    axes.set_title("Davuzod throughput against cache size")
+    axes.grid(True, which="both", alpha=0.3)
+    axes.legend()
+    figure.tight_layout()
+    figure.savefig(path, dpi=100)
+
+
+def parse_args(argv):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    source = parser.add_mutually_exclusive_group()
+    source.add_argument("--text", help="running text to lower-case and split into words")
+    source.add_argument("--words", help="a word list, one word per line")
+    parser.add_argument("--algorithm", action="append", help="algorithm to measure (repeatable; default english)")
+    parser.add_argument("--cache-sizes", default=",".join(map(str, DEFAULT_CACHE_SIZES)),
+                        help="comma-separated cache sizes (default %(default)s)")
+    parser.add_argument("--repeat", type=int, default=5, help="runs per measurement; the best is kept")
+    parser.add_argument("--limit", type=int, default=0, help="use only the first N words")
+    parser.add_argument("--floor", help="path of the stem_floor program")
+    parser.add_argument("--no-extras", action="store_true", help="skip the distinct-stream and memory figures")
+    parser.add_argument("--soak", type=int, default=0, metavar="N", help="also stream N words through one object")
+    parser.add_argument("--plot", metavar="FILE.png", help="draw throughput against cache size")
+    parser.add_argument("--json", metavar="FILE", help="write the raw figures")
+    return parser.parse_args(argv)
+
+
+def main(argv=None):
+    args = parse_args(argv)
+    algorithms = args.algorithm or ["english"]
+    sizes = [int(s) for s in args.cache_sizes.split(",") if s.strip()]
+    floor_program = find_floor_program(args.floor)
+    if floor_program is None:
+        print("note: stem_floor not found; ratios to libstemmer are left out", file=sys.stderr)
+
+    print(f"Davuzod {Davuzod.version()} on Python {sys.version.split()[0]}; best of {args.repeat} runs")
+    results = []
+    progress = Progress(len(algorithms) * (len(sizes) + 2))
+    for algorithm in algorithms:
+        words, source = load_words(args, algorithm)
+        if args.limit:
+            words = words[: args.limit]
+        floor_ns = libstemmer_floor(floor_program, algorithm, words, args.repeat) if floor_program else None
+        progress.step(f"{algorithm}: floors")
+        dict_ns = dict_get_floor(algorithm, words, args.repeat)
+        rows = []
+        for size in sizes:
+            progress.step(f"{algorithm}: cache {size}")
+            row = {"cache_size": size, "words": len(words)}
+            row.update(measure(algorithm, size, words, args.repeat))
+            row["hit_rate"], row["entries"] = cache_statistics(algorithm, size, words)
+            rows.append(row)
+        entry = {"algorithm": algorithm, "source": source, "floor_ns": floor_ns, "dict_get_ns": dict_ns, "rows": rows}
+        if not args.no_extras:
+            progress.step(f"{algorithm}: distinct stream and memory")
+            entry["distinct_stream_ns"] = distinct_stream(algorithm, [100, 1000, 10000, 100000], 200000, args.repeat)
+            entry["cache_bytes_per_entry"] = cache_memory(algorithm, words)
+        if args.soak:
+            entry["soak"] = soak(algorithm, words, args.soak)
+        results.append(entry)
+    progress.finish()
+
+    for entry in results:
+        print_table(entry["algorithm"], entry["source"], entry["rows"], entry["floor_ns"], entry["dict_get_ns"])
+        if "distinct_stream_ns" in entry:
+            stream = ", ".join(f"{b}: {ns:.0f}" for b, ns in entry["distinct_stream_ns"].items())
+            print(f"  distinct words, every call a miss, ns/word by cache size: {stream}")
+            print(f"  cache memory: {entry['cache_bytes_per_entry']:.0f} bytes per entry (tracemalloc)")
+        if "soak" in entry:
+            s = entry["soak"]
+            print(f"  {s['words']:,} words through one object: RSS {s.get('first_million_kib', 0):,} KiB after"
+                  f" the first million, {s['end_kib']:,} KiB at the end")
+    peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    print(f"\npeak RSS of this process: {peak:,} KiB")
+
+    if args.json:
+        Path(args.json).write_text(json.dumps({"results": results, "peak_rss_kib": peak}, indent=2))
+    if args.plot:
+        plot(args.plot, results)
+        print(f"plot written to {args.plot}")
+
+
+if __name__ == "__main__":
+    main()
