@@ -148,6 +148,9 @@ Ref stem_and_store(PyObject* self, PyObject* word) noexcept {
     }
     PyList_SET_ITEM(entry.get(), 0, stem.new_reference());
     PyList_SET_ITEM(entry.get(), 1, Py_NewRef(stemmer->counter));
+    // An entry holds a str and an int, which cannot form a cycle; as with the
+    // interpreter's own tuples of atoms, the collector need not walk it.
+    PyObject_GC_UnTrack(entry.get());
     Ref cache = Ref::borrow(stemmer->cache);  // the store may run a key's __eq__
     if (PyObject_SetItem(cache.get(), word, entry.get()) < 0 || advance_counter(stemmer) < 0 ||
         call_cache_trim(self) < 0) {
@@ -251,10 +254,14 @@ PyObject* stem_word(PyObject* self, PyObject* word) noexcept {
         encoded = Ref::borrow(word);
     } else if (!PyUnicode_CheckExact(word)) {
         encoded = Ref::steal(PyObject_CallMethodOneArg(word, text().encode, text().utf_8));
-    } else if (stemmer->max_cache_size <= 0 && PyUnicode_IS_ASCII(word)) {
-        // No cache key is needed: an ASCII str is its own UTF-8.
-        return stem_bytes(stemmer, static_cast<const char*>(PyUnicode_DATA(word)), PyUnicode_GET_LENGTH(word))
-            .release();
+    } else if (PyUnicode_IS_ASCII(word)) {
+        // An ASCII str is its own UTF-8: stemmed in place when no cache key is needed.
+        const char* data = static_cast<const char*>(PyUnicode_DATA(word));
+        Py_ssize_t length = PyUnicode_GET_LENGTH(word);
+        if (stemmer->max_cache_size <= 0) {
+            return stem_bytes(stemmer, data, length).release();
+        }
+        encoded = Ref::steal(PyBytes_FromStringAndSize(data, length));
     } else {
         encoded = Ref::steal(PyUnicode_AsUTF8String(word));
     }
@@ -270,12 +277,49 @@ PyObject* stem_word(PyObject* self, PyObject* word) noexcept {
     return encode_stem(stem.get()).release();
 }
 
+// The exact class over an exact list: the result is sized once. It stays out of
+// the collector's sight while it has empty slots, since stemming a word may
+// run Python code (a str subclass's encode) that could otherwise find it.
+PyObject* stem_list(PyObject* self, PyObject* words) noexcept {
+    Py_ssize_t expected = PyList_GET_SIZE(words);
+    Ref stems = Ref::steal(PyList_New(expected));
+    if (!stems) {
+        return nullptr;
+    }
+    PyObject_GC_UnTrack(stems.get());
+    Py_ssize_t i = 0;
+    // The length is read again at every step: stemming may change the list.
+    for (; i < PyList_GET_SIZE(words); ++i) {
+        Ref word = Ref::borrow(PyList_GET_ITEM(words, i));
+        PyObject* stem = stem_word(self, word.get());
+        if (stem == nullptr) {
+            return nullptr;
+        }
+        if (i < expected) {
+            PyList_SET_ITEM(stems.get(), i, stem);
+        } else {
+            Ref appended = Ref::steal(stem);
+            if (PyList_Append(stems.get(), appended.get()) < 0) {
+                return nullptr;
+            }
+        }
+    }
+    if (i < expected) {
+        Py_SET_SIZE(stems.get(), i);  // the list shrank; the slots past i were never filled
+    }
+    PyObject_GC_Track(stems.get());
+    return stems.release();
+}
+
 PyObject* stem_words(PyObject* self, PyObject* words) noexcept {
+    const bool exact = is_exact_stemmer(self);
+    if (exact && PyList_CheckExact(words)) {
+        return stem_list(self, words);
+    }
     Ref stems = Ref::steal(PyList_New(0));
     if (!stems) {
         return nullptr;
     }
-    const bool exact = is_exact_stemmer(self);
     auto stem_into = [&](PyObject* word) noexcept -> bool {
         Ref stem = Ref::steal(exact ? stem_word(self, word)
                                     : PyObject_CallMethodOneArg(self, text().stem_word, word));
