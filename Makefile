@@ -3,11 +3,12 @@
 
 RELEASE_DIR := build/release
 DEBUG_DIR := build/debug
+ASAN_DIR := build/asan
 PYTHON := python3.14
 PYTHON_DEBUG := python3.14-dbg
 IN_ROOT ?= 0
 
-.PHONY: build build-debug test demo bench
+.PHONY: build build-debug build-asan test check demo bench
 
 ifeq ($(IN_ROOT),1)
 
@@ -25,9 +26,31 @@ build: $(RELEASE_DIR)/build.ninja
 build-debug: $(DEBUG_DIR)/build.ninja
 	cmake --build $(DEBUG_DIR)
 
+$(ASAN_DIR)/build.ninja:
+	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDAVUZOD_SANITIZE=ON -DPython_EXECUTABLE=/usr/bin/$(PYTHON)
+
+build-asan: $(ASAN_DIR)/build.ninja
+	cmake --build $(ASAN_DIR)
+
 test: build build-debug
 	PYTHONPATH=$(CURDIR)/$(RELEASE_DIR) $(PYTHON) -m pytest
 	PYTHONPATH=$(CURDIR)/$(DEBUG_DIR) $(PYTHON_DEBUG) -m pytest -p no:cacheprovider
+
+# The whole suite on the AddressSanitizer and UndefinedBehaviorSanitizer build
+# (the interpreter itself is not instrumented, so the runtimes are preloaded and
+# Python's own allocator steps aside), then a representative part under
+# valgrind's memcheck. Any report fails the run.
+SANITIZER_ENV = LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
+	PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
+	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+VALGRIND_TESTS = tests/test_stemmer_class.py tests/test_cache.py tests/test_stemming.py \
+	tests/test_binding.py tests/test_catalogue.py
+
+check: build build-asan
+	$(SANITIZER_ENV) PYTHONPATH=$(CURDIR)/$(ASAN_DIR) $(PYTHON) -m pytest -p no:cacheprovider
+	PYTHONMALLOC=malloc PYTHONPATH=$(CURDIR)/$(RELEASE_DIR) valgrind --tool=memcheck --error-exitcode=99 \
+		--leak-check=full --show-leak-kinds=definite --errors-for-leak-kinds=definite \
+		$(PYTHON) -m pytest -q -p no:cacheprovider $(VALGRIND_TESTS)
 
 demo: build
 	@PYTHONPATH=$(CURDIR)/$(RELEASE_DIR) $(PYTHON) examples/demo.py
@@ -38,7 +61,7 @@ bench: build
 
 else
 
-build test demo bench:
+build test check demo bench:
 	@tools/devroot run $(MAKE) --no-print-directory IN_ROOT=1 BENCH_ARGS="$(BENCH_ARGS)" $@
 
 endif

@@ -100,38 +100,38 @@ Ref stem_encoded(StemmerObject* self, PyObject* word) noexcept {
 
 // ---- the cache's side
 
-int advance_counter(StemmerObject* self) noexcept {
-    PyObject* counter = self->counter;
-    Ref next;
+// The counter's next value. It is made before the current value is handed to
+// an entry, so that running out of memory leaves entry and counter as they
+// were: no two entries ever share a last use, and none reaches the counter.
+Ref next_counter(PyObject* counter) noexcept {
     if (PyLong_CheckExact(counter) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(counter))) {
-        next = Ref::steal(PyLong_FromSsize_t(
-            PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(counter)) + 1));
-    } else {
-        next = Ref::steal(PyNumber_Add(counter, module_statics.one));
+        return Ref::steal(
+            PyLong_FromSsize_t(PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(counter)) + 1));
     }
-    if (!next) {
-        return -1;
-    }
-    replace_field(self->counter, std::move(next));
-    return 0;
+    return Ref::steal(PyNumber_Add(counter, module_statics.one));
 }
 
 // A hit: the entry's stem, with the counter written into the entry and then advanced.
 Ref take_hit(StemmerObject* self, PyObject* entry) noexcept {
     Ref stem;
+    Ref current = Ref::borrow(self->counter);
+    Ref next;
     if (PyList_CheckExact(entry) && PyList_GET_SIZE(entry) == 2) {
+        next = next_counter(current.get());
+        if (!next) {
+            return {};
+        }
         stem = Ref::borrow(PyList_GET_ITEM(entry, 0));
         Ref previous_use = Ref::steal(PyList_GET_ITEM(entry, 1));
-        PyList_SET_ITEM(entry, 1, Py_NewRef(self->counter));
+        PyList_SET_ITEM(entry, 1, current.new_reference());
     } else {
         stem = Ref::steal(PyObject_GetItem(entry, module_statics.zero));
-        if (!stem || PyObject_SetItem(entry, module_statics.one, self->counter) < 0) {
+        if (!stem || !(next = next_counter(current.get())) ||
+            PyObject_SetItem(entry, module_statics.one, current.get()) < 0) {
             return {};
         }
     }
-    if (advance_counter(self) < 0) {
-        return {};
-    }
+    replace_field(self->counter, std::move(next));
     return stem;
 }
 
@@ -142,18 +142,23 @@ Ref stem_and_store(PyObject* self, PyObject* word) noexcept {
     if (!stem) {
         return {};
     }
+    Ref current = Ref::borrow(stemmer->counter);
+    Ref next = next_counter(current.get());
     Ref entry = Ref::steal(PyList_New(2));
-    if (!entry) {
+    if (!next || !entry) {
         return {};
     }
     PyList_SET_ITEM(entry.get(), 0, stem.new_reference());
-    PyList_SET_ITEM(entry.get(), 1, Py_NewRef(stemmer->counter));
+    PyList_SET_ITEM(entry.get(), 1, current.new_reference());
     // An entry holds a str and an int, which cannot form a cycle; as with the
     // interpreter's own tuples of atoms, the collector need not walk it.
     PyObject_GC_UnTrack(entry.get());
     Ref cache = Ref::borrow(stemmer->cache);  // the store may run a key's __eq__
-    if (PyObject_SetItem(cache.get(), word, entry.get()) < 0 || advance_counter(stemmer) < 0 ||
-        call_cache_trim(self) < 0) {
+    if (PyObject_SetItem(cache.get(), word, entry.get()) < 0) {
+        return {};
+    }
+    replace_field(stemmer->counter, std::move(next));
+    if (call_cache_trim(self) < 0) {
         return {};
     }
     return stem;
