@@ -8,7 +8,7 @@ PYTHON := python3.14
 PYTHON_DEBUG := python3.14-dbg
 IN_ROOT ?= 0
 
-.PHONY: build build-debug build-asan test check demo bench
+.PHONY: build build-debug build-asan test check check-installed dist demo bench
 
 ifeq ($(IN_ROOT),1)
 
@@ -46,11 +46,30 @@ SANITIZER_ENV = LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-fi
 VALGRIND_TESTS = tests/test_stemmer_class.py tests/test_cache.py tests/test_stemming.py \
 	tests/test_binding.py tests/test_catalogue.py
 
-check: build build-asan
+check: build build-asan check-installed
 	$(SANITIZER_ENV) PYTHONPATH=$(CURDIR)/$(ASAN_DIR) $(PYTHON) -m pytest -p no:cacheprovider
 	PYTHONMALLOC=malloc PYTHONPATH=$(CURDIR)/$(RELEASE_DIR) valgrind --tool=memcheck --error-exitcode=99 \
 		--leak-check=full --show-leak-kinds=definite --errors-for-leak-kinds=definite \
 		$(PYTHON) -m pytest -q -p no:cacheprovider $(VALGRIND_TESTS)
+
+# The sdist and the wheel, built from the sources as a user's pip would.
+dist:
+	rm -rf dist
+	$(PYTHON) -m build --no-isolation --outdir dist .
+
+# The wheel installed into a fresh virtual environment (test tools from the
+# root's own packages) and the suite run against that installation, away from
+# the build tree: a file missing from the wheel fails here. Then mypy, in
+# strict mode, over the stubs as installed and a small typed program.
+VENV := /tmp/davuzod-venv
+check-installed: dist
+	rm -rf $(VENV)
+	$(PYTHON) -m venv --system-site-packages $(VENV)
+	$(VENV)/bin/pip install --no-index --no-deps --quiet dist/*.whl
+	cd /tmp && $(VENV)/bin/python -c "import Davuzod, sys; assert Davuzod.__file__.startswith(sys.prefix), Davuzod.__file__"
+	cd /tmp && python3 -m mypy --strict --no-incremental --python-executable $(VENV)/bin/python $(CURDIR)/tests/typing/usage.py
+	python3 -m mypy --strict --no-incremental $(CURDIR)/Davuzod.pyi
+	cd /tmp && $(VENV)/bin/python -m pytest -p no:cacheprovider --rootdir=$(CURDIR) -c $(CURDIR)/pyproject.toml $(CURDIR)/tests
 
 demo: build
 	@PYTHONPATH=$(CURDIR)/$(RELEASE_DIR) $(PYTHON) examples/demo.py
@@ -61,7 +80,7 @@ bench: build
 
 else
 
-build test check demo bench:
+build test check check-installed dist demo bench:
 	@tools/devroot run $(MAKE) --no-print-directory IN_ROOT=1 BENCH_ARGS="$(BENCH_ARGS)" $@
 
 endif
