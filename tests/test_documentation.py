@@ -34,7 +34,22 @@ def test_help_renders_module_and_class():
         (Davuzod.Davuzod.stemWords, "(self, words)"),
         (Davuzod.Davuzod._Stemmer__purgeCache, "(self)"),
         (Davuzod.Davuzod("english").stemWord, "(word)"),
+        (Davuzod.Davuzod, "(algorithm, maxCacheSize=10000)"),
     ],
 )
 def test_signatures(callable_, signature):
     assert str(inspect.signature(callable_)) == signature
+
+
+def test_subclass_signatures_follow_their_own_constructor():
+    class Plain(Davuzod.Davuzod):
+        pass
+
+    class Own(Davuzod.Davuzod):
+        def __init__(self, language, *, size=10):
+            super().__init__(language, size)
+
+    assert str(inspect.signature(Plain)) == "(algorithm, maxCacheSize=10000)"
+    assert str(inspect.signature(Own)) == "(language, *, size=10)"
+    with pytest.raises(AttributeError):
+        Davuzod.Davuzod("english").__signature__
