@@ -42,7 +42,7 @@ test: build build-debug
 # valgrind's memcheck. Any report fails the run.
 SANITIZER_ENV = LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
 	PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
-	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 DAVUZOD_CONFORMANCE_WORDS=20000
 VALGRIND_TESTS = tests/test_stemmer_class.py tests/test_cache.py tests/test_stemming.py \
 	tests/test_binding.py tests/test_catalogue.py
 

@@ -10,6 +10,7 @@ build the twelve paths together still cover every word of every list.
 
 import functools
 import math
+import os
 import shutil
 import subprocess
 import sys
@@ -39,8 +40,9 @@ WORD_LISTS = {  # list file: algorithm
 }
 
 DEBUG_INTERPRETER = hasattr(sys, "gettotalrefcount")
-# On the release build the lists up to half a million words go whole through every path.
-WORDS_PER_PATH = 50_000 if DEBUG_INTERPRETER else 500_000
+# On the release build the lists up to half a million words go whole through
+# every path; slower builds (debug, sanitizers) take a sample of each list.
+WORDS_PER_PATH = int(os.environ.get("DAVUZOD_CONFORMANCE_WORDS", 50_000 if DEBUG_INTERPRETER else 500_000))
 
 SMALL_BOUND = 10  # trims after every third new word
 PATHS = [
