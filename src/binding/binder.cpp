@@ -132,24 +132,22 @@ void clear_slots(const ParamTable& table, Ref* slots) noexcept {
     }
 }
 
-}  // namespace
-
-bool bind_vector(const ParamTable& table, PyObject* const* args, Py_ssize_t nargs,
-                 PyObject* kwnames, Ref* slots) noexcept {
-    Py_ssize_t nkw = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
-    if (nkw == 0 ? (nargs < table.required || nargs > table.count) : nargs > table.count) {
+// The count test, which comes before any keyword is looked at, then the
+// positional values into the leading slots.
+bool bind_positional(const ParamTable& table, PyObject* const* values, Py_ssize_t nargs, bool has_keywords,
+                     Ref* slots) noexcept {
+    if (has_keywords ? nargs > table.count : (nargs < table.required || nargs > table.count)) {
         raise_count(table, nargs);
         return false;
     }
     for (Py_ssize_t i = 0; i < nargs; ++i) {
-        slots[i] = Ref::borrow(args[i]);
+        slots[i] = Ref::borrow(values[i]);
     }
-    for (Py_ssize_t k = 0; k < nkw; ++k) {
-        if (!fill_from_keyword(table, nargs, PyTuple_GET_ITEM(kwnames, k), args[nargs + k], slots)) {
-            clear_slots(table, slots);
-            return false;
-        }
-    }
+    return true;
+}
+
+// The end of every binding: a required parameter left empty is an error.
+bool finish_binding(const ParamTable& table, Py_ssize_t nargs, Ref* slots) noexcept {
     if (!check_required(table, nargs, slots)) {
         clear_slots(table, slots);
         return false;
@@ -157,15 +155,28 @@ bool bind_vector(const ParamTable& table, PyObject* const* args, Py_ssize_t narg
     return true;
 }
 
+}  // namespace
+
+bool bind_vector(const ParamTable& table, PyObject* const* args, Py_ssize_t nargs,
+                 PyObject* kwnames, Ref* slots) noexcept {
+    Py_ssize_t nkw = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
+    if (!bind_positional(table, args, nargs, nkw > 0, slots)) {
+        return false;
+    }
+    for (Py_ssize_t k = 0; k < nkw; ++k) {
+        if (!fill_from_keyword(table, nargs, PyTuple_GET_ITEM(kwnames, k), args[nargs + k], slots)) {
+            clear_slots(table, slots);
+            return false;
+        }
+    }
+    return finish_binding(table, nargs, slots);
+}
+
 bool bind_dict(const ParamTable& table, PyObject* args, PyObject* kwargs, Ref* slots) noexcept {
     Py_ssize_t nargs = PyTuple_GET_SIZE(args);
     Py_ssize_t nkw = kwargs == nullptr ? 0 : PyDict_GET_SIZE(kwargs);
-    if (nkw == 0 ? (nargs < table.required || nargs > table.count) : nargs > table.count) {
-        raise_count(table, nargs);
+    if (!bind_positional(table, &PyTuple_GET_ITEM(args, 0), nargs, nkw > 0, slots)) {
         return false;
-    }
-    for (Py_ssize_t i = 0; i < nargs; ++i) {
-        slots[i] = Ref::borrow(PyTuple_GET_ITEM(args, i));
     }
     if (nkw > 0) {
         if (!PyArg_ValidateKeywordArguments(kwargs)) {
@@ -187,11 +198,7 @@ bool bind_dict(const ParamTable& table, PyObject* args, PyObject* kwargs, Ref* s
             }
         }
     }
-    if (!check_required(table, nargs, slots)) {
-        clear_slots(table, slots);
-        return false;
-    }
-    return true;
+    return finish_binding(table, nargs, slots);
 }
 
 bool bind_nothing(const char* name, Py_ssize_t nargs, PyObject* kwnames) noexcept {
