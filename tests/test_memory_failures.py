@@ -411,7 +411,7 @@ OPERATIONS = {
     "construct": 3,  # the object, the encoded name, the cache
     "construct-keyword": 3,
     "construct-unknown": 4,  # the object, the encoded name, the message, the KeyError
-    "hit-text": 2,  # the key, the counter
+    "hit-text": 1,  # the counter (a short ASCII key reuses a spare bytes object)
     "hit-bytes": 2,  # the counter, the returned bytes
     "miss-text": 5,  # the key, the stem, the entry and its items, the counter
     "miss-bytes": 5,  # the stem, the entry and its items, the counter, the returned bytes

@@ -374,3 +374,39 @@ def test_stems_agree_with_stemwords_program(algorithm, listname, tmp_path):
         s = Stemmer(algorithm, bound)
         assert s.stemWords(words) == reference
         assert [s.stemWord(w.encode()) for w in words] == [r.encode() for r in reference]
+
+
+class TestReusedKeys:
+    """Short ASCII keys are reused between calls; a key that anything else holds never changes."""
+
+    def test_stored_keys_keep_their_text(self):
+        s = Stemmer("english")
+        words = ["cats", "dogs", "mice", "rats", "cats", "owls", "dogs"]  # all four bytes long
+        assert s.stemWords(words) == ["cat", "dog", "mice", "rat", "cat", "owl", "dog"]
+        cache, _ = cache_state(s)
+        assert list(cache) == [b"cats", b"dogs", b"mice", b"rats", b"owls"]
+
+    def test_key_kept_by_python_code_is_not_rewritten(self):
+        kept = []
+
+        class Watching(bytes):
+            def __eq__(self, other):
+                kept.append(other)
+                return bytes.__eq__(self, other)
+
+            __hash__ = bytes.__hash__
+
+        s = Stemmer("english")
+        s.stemWord(Watching(b"cats"))  # stored under a key whose __eq__ sees later lookups
+        s.stemWord("cats")
+        s.stemWord("dogs")
+        s.stemWord("rats")
+        assert kept and all(key == b"cats" for key in kept)
+        assert s.stemWord("cats") == "cat" and s.stemWord(b"cats") == b"cat"
+
+    def test_hashes_follow_the_rewritten_text(self):
+        s = Stemmer("english")
+        for word in ["ab", "cd", "ab", "ef", "cd"] * 3:
+            s.stemWord(word)
+            assert s.stemWord(word.encode()) == word.encode()
+        assert list(cache_state(s)[0]) == [b"ab", b"cd", b"ef"]

@@ -6,6 +6,7 @@
 
 #include "../binding/binder.h"
 #include "../binding/ref.h"
+#include "ascii_key.h"
 #include "statics.h"
 #include "stemmer.h"
 
@@ -266,7 +267,7 @@ PyObject* stem_word(PyObject* self, PyObject* word) noexcept {
         if (stemmer->max_cache_size <= 0) {
             return stem_bytes(stemmer, data, length).release();
         }
-        encoded = Ref::steal(PyBytes_FromStringAndSize(data, length));
+        encoded = ascii_key(data, length);
     } else {
         encoded = Ref::steal(PyUnicode_AsUTF8String(word));
     }

@@ -1,0 +1,49 @@
+// Reused cache keys: a hit needs its key only for the lookup, so the same bytes
+// object can serve the next word of its length.
+#include "ascii_key.h"
+
+#include <cstring>
+
+namespace davuzod {
+
+namespace {
+
+// Keys of 2 to 32 bytes are reused; shorter ones are the interpreter's shared
+// single-byte objects, longer ones are rare.
+constexpr Py_ssize_t shortest_reused = 2;
+constexpr Py_ssize_t longest_reused = 32;
+
+// spare_keys[n] holds the last key of n bytes made here (strong), or null.
+// Process-wide like the rest of the module's statics, under the global lock.
+PyObject* spare_keys[longest_reused + 1];
+
+void forget_hash(PyObject* key) noexcept {
+    // The bytes type caches its hash in the object; a rewritten key must be hashed again.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    reinterpret_cast<PyBytesObject*>(key)->ob_shash = -1;
+#pragma GCC diagnostic pop
+}
+
+}  // namespace
+
+Ref ascii_key(const char* data, Py_ssize_t length) noexcept {
+    if (length < shortest_reused || length > longest_reused) {
+        return Ref::steal(PyBytes_FromStringAndSize(data, length));
+    }
+    PyObject*& spare = spare_keys[length];
+    // Held by nothing but this table: no one can see it change. A key that a
+    // miss stored in a cache, or that Python code kept, is never rewritten.
+    if (spare != nullptr && Py_REFCNT(spare) == 1) {
+        std::memcpy(PyBytes_AS_STRING(spare), data, static_cast<size_t>(length));
+        forget_hash(spare);
+        return Ref::borrow(spare);
+    }
+    Ref fresh = Ref::steal(PyBytes_FromStringAndSize(data, length));
+    if (fresh) {
+        replace_field(spare, Ref::borrow(fresh.get()));
+    }
+    return fresh;
+}
+
+}  // namespace davuzod
