@@ -410,3 +410,70 @@ class TestReusedKeys:
             s.stemWord(word)
             assert s.stemWord(word.encode()) == word.encode()
         assert list(cache_state(s)[0]) == [b"ab", b"cd", b"ef"]
+
+
+class TestCodeRunningDuringAMiss:
+    """Python code that runs while a miss is served sees what the interpreter would show it."""
+
+    class Sub(Stemmer):
+        pass
+
+    @pytest.mark.parametrize("cls", [Stemmer, Sub], ids=["exact", "subclass"])
+    def test_generator_keeps_its_own_exception_state(self, cls):
+        s = cls("english")
+
+        def stems():
+            s.stemWord("running")  # a miss, inside the generator
+            yield
+            raise ValueError("later")
+
+        walk = stems()
+        try:
+            raise LookupError("outer")
+        except LookupError:
+            next(walk)
+        with pytest.raises(ValueError) as info:
+            next(walk)
+        assert info.value.__context__ is None
+
+    @pytest.mark.parametrize("cls", [Stemmer, Sub], ids=["exact", "subclass"])
+    def test_key_code_sees_the_lookups_key_error(self, cls):
+        class Word(bytes):
+            calls = 0
+
+            def __hash__(self):
+                Word.calls += 1
+                if Word.calls == 2:  # the store after the miss
+                    raise  # re-raises the exception being handled
+                return bytes.__hash__(self)
+
+        with pytest.raises(KeyError) as info:
+            cls("english").stemWord(Word(b"running"))
+        assert info.value.args == (b"running",)
+
+    @pytest.mark.parametrize("cls", [Stemmer, Sub], ids=["exact", "subclass"])
+    def test_counter_reset_during_the_store_is_respected(self, cls):
+        s = cls("english")
+        s.stemWords(["a", "b", "c"])
+
+        class Word(bytes):
+            calls = 0
+
+            def __hash__(self):
+                Word.calls += 1
+                if Word.calls == 2:
+                    s.maxCacheSize = 0  # empties the cache and restarts the counter
+                    s.maxCacheSize = 100
+                return bytes.__hash__(self)
+
+        assert s.stemWord(Word(b"running")) == b"run"
+        cache, counter = cache_state(s)
+        assert cache == {} and counter == 1  # stored in the cache it replaced, then counted from 0
+
+    def test_fixed_messages_are_shared_objects(self, english):
+        messages = []
+        for _ in range(2):
+            with pytest.raises(TypeError) as info:
+                english.__reduce__()
+            messages.append(info.value.args[0])
+        assert messages[0] is messages[1]

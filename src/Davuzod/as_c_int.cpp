@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "../binding/ref.h"
+#include "statics.h"
 
 namespace davuzod {
 
@@ -15,7 +16,7 @@ std::int32_t int_to_c_int(PyObject* value) noexcept {
         return -1;  // beyond 64 bits: the interpreter's own OverflowError
     }
     if (wide < std::numeric_limits<std::int32_t>::min() || wide > std::numeric_limits<std::int32_t>::max()) {
-        PyErr_SetString(PyExc_OverflowError, "value too large to convert to int");
+        PyErr_SetObject(PyExc_OverflowError, text().too_large);
         return -1;
     }
     return static_cast<std::int32_t>(wide);
@@ -29,13 +30,13 @@ std::int32_t as_c_int(PyObject* obj) noexcept {
     }
     PyNumberMethods* number = Py_TYPE(obj)->tp_as_number;
     if (number == nullptr || number->nb_int == nullptr) {
-        PyErr_SetString(PyExc_TypeError, "an integer is required");
+        PyErr_SetObject(PyExc_TypeError, text().integer_required);
         return -1;
     }
     Ref converted = Ref::steal(number->nb_int(obj));
     if (!converted) {
         if (!PyErr_Occurred()) {
-            PyErr_SetString(PyExc_TypeError, "an integer is required");
+            PyErr_SetObject(PyExc_TypeError, text().integer_required);
         }
         return -1;
     }

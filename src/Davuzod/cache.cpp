@@ -79,7 +79,7 @@ int cache_trim(StemmerObject* self) noexcept {
     PyObject* value = nullptr;
     for (;;) {
         if (PyDict_Check(cache.get()) && PyDict_GET_SIZE(cache.get()) != size) {
-            PyErr_SetString(PyExc_RuntimeError, "dictionary changed size during iteration");
+            PyErr_SetObject(PyExc_RuntimeError, text().changed_size);
             return -1;
         }
         if (!PyDict_Next(cache.get(), &pos, &key, &value)) {
@@ -128,7 +128,7 @@ PyObject* max_cache_size_get(PyObject* self, void*) noexcept {
 
 int max_cache_size_set(PyObject* self, PyObject* value, void*) noexcept {
     if (value == nullptr) {
-        PyErr_SetString(PyExc_NotImplementedError, "__del__");
+        PyErr_SetObject(PyExc_NotImplementedError, text().dunder_del);
         return -1;
     }
     std::int32_t bound = as_c_int(value);

@@ -29,23 +29,24 @@ int document_init(PyTypeObject* type) noexcept {
     return 0;
 }
 
-// Whether obj.__name__ equals name; no __name__, or a failing comparison, counts as not equal.
-bool has_name(PyObject* obj, PyObject* name) noexcept {
+// 1 when obj.__name__ equals name, 0 when not: an object without __name__, or
+// a comparison that raises, counts as not equal. -1 when reading __name__
+// raises anything but AttributeError.
+int has_name(PyObject* obj, PyObject* name) noexcept {
     PyObject* raw = nullptr;
     if (PyObject_GetOptionalAttr(obj, text().dunder_name, &raw) < 0) {
-        PyErr_Clear();
-        return false;
+        return -1;
     }
     Ref own_name = Ref::steal(raw);
     if (!own_name) {
-        return false;
+        return 0;
     }
     int equal = PyObject_RichCompareBool(own_name.get(), name, Py_EQ);
     if (equal < 0) {
         PyErr_Clear();
-        return false;
+        return 0;
     }
-    return equal > 0;
+    return equal;
 }
 
 Ref get_attribute(PyTypeObject* owner, PyObject* name) noexcept {
@@ -92,8 +93,11 @@ int install_pickling_hooks(PyTypeObject* type) noexcept {
         return -1;
     }
     bool inherits_reduce = reduce.get() == object_reduce.get();
-    if (!inherits_reduce && !has_name(reduce.get(), text().private_reduce)) {
-        return 0;
+    if (!inherits_reduce) {
+        int named = has_name(reduce.get(), text().private_reduce);
+        if (named <= 0) {
+            return named;  // the class reduces itself, or the read failed
+        }
     }
     Ref dict = Ref::steal(PyType_GetDict(type));
     if (!dict) {
@@ -108,7 +112,11 @@ int install_pickling_hooks(PyTypeObject* type) noexcept {
         return -1;
     }
     Ref setstate = Ref::steal(raw);
-    if (!setstate || has_name(setstate.get(), text().private_setstate)) {
+    int named = setstate ? has_name(setstate.get(), text().private_setstate) : 1;
+    if (named < 0) {
+        return -1;
+    }
+    if (named > 0) {
         moved = move_hook(type, dict.get(), text().private_setstate, text().dunder_setstate);
         if (moved < 0 || (moved == 0 && !setstate)) {
             return -1;

@@ -54,7 +54,15 @@ namespace davuzod {
     X(qualname_stem_words, "Davuzod.stemWords")                       \
     X(restructuredtext, "restructuredtext en")                        \
     X(version_text, "3.1.0")                                          \
-    X(not_found_format, "Stemming algorithm '%s' not found")
+    X(not_found_format, "Stemming algorithm '%s' not found")          \
+    X(not_picklable, "self.cobj cannot be converted to a Python object for pickling") \
+    X(changed_size, "dictionary changed size during iteration")       \
+    X(dunder_del, "__del__")                                          \
+    X(too_large, "value too large to convert to int")                 \
+    X(integer_required, "an integer is required")                     \
+    X(not_initialised,                                                \
+      "Davuzod object is not initialised: it has no stemming algorithm " \
+      "(construct it with an algorithm name, or call __init__ again)")
 
 struct TextConstants {
 #define DAVUZOD_DECLARE_TEXT(field, text) PyObject* field;

@@ -147,7 +147,7 @@ int stemmer_init(PyObject* self, PyObject* args, PyObject* kwargs) noexcept {
 // ---- pickling refusal
 
 [[gnu::cold]] PyObject* raise_not_picklable() noexcept {
-    PyErr_SetString(PyExc_TypeError, "self.cobj cannot be converted to a Python object for pickling");
+    PyErr_SetObject(PyExc_TypeError, text().not_picklable);
     return nullptr;
 }
 

@@ -53,9 +53,7 @@ constexpr ParamTable stem_words_params{"stemWords", stem_words_param_names, 1, 1
 constexpr Py_ssize_t max_word_size = std::numeric_limits<int>::max();
 
 [[gnu::cold]] void raise_no_handle() noexcept {
-    PyErr_SetString(PyExc_RuntimeError,
-                    "Davuzod object is not initialised: it has no stemming algorithm "
-                    "(construct it with an algorithm name, or call __init__ again)");
+    PyErr_SetObject(PyExc_RuntimeError, text().not_initialised);
 }
 
 [[gnu::cold]] void raise_word_too_long(Py_ssize_t size) noexcept {
@@ -114,27 +112,41 @@ Ref next_counter(PyObject* counter) noexcept {
 
 // A hit: the entry's stem, with the counter written into the entry and then advanced.
 Ref take_hit(StemmerObject* self, PyObject* entry) noexcept {
-    Ref stem;
-    Ref current = Ref::borrow(self->counter);
-    Ref next;
     if (PyList_CheckExact(entry) && PyList_GET_SIZE(entry) == 2) {
-        next = next_counter(current.get());
+        Ref current = Ref::borrow(self->counter);
+        Ref next = next_counter(current.get());
         if (!next) {
             return {};
         }
-        stem = Ref::borrow(PyList_GET_ITEM(entry, 0));
+        Ref stem = Ref::borrow(PyList_GET_ITEM(entry, 0));
         Ref previous_use = Ref::steal(PyList_GET_ITEM(entry, 1));
-        PyList_SET_ITEM(entry, 1, current.new_reference());
-    } else {
-        stem = Ref::steal(PyObject_GetItem(entry, module_statics.zero));
-        if (!stem || !(next = next_counter(current.get())) ||
-            PyObject_SetItem(entry, module_statics.one, current.get()) < 0) {
-            return {};
-        }
+        PyList_SET_ITEM(entry, 1, current.release());
+        replace_field(self->counter, std::move(next));
+        return stem;
+    }
+    // Any other entry is read and written by subscription, which may run
+    // Python code; the counter is read at each step as it then stands.
+    Ref stem = Ref::steal(PyObject_GetItem(entry, module_statics.zero));
+    if (!stem) {
+        return {};
+    }
+    Ref current = Ref::borrow(self->counter);
+    Ref next = next_counter(current.get());
+    if (!next || PyObject_SetItem(entry, module_statics.one, current.get()) < 0) {
+        return {};
+    }
+    if (self->counter != current.get() && !(next = next_counter(self->counter))) {
+        return {};
     }
     replace_field(self->counter, std::move(next));
     return stem;
 }
+
+// Set once a cache anywhere stores a key that is not exactly bytes (a str
+// subclass's encode may return anything hashable): such a key's __eq__ is
+// Python code that may run while a later miss is served. Process-wide, under
+// the global lock, like the module's other statics.
+bool caches_hold_other_keys = false;
 
 // A miss: stem the word, store its entry, advance the counter, let the cache trim itself.
 Ref stem_and_store(PyObject* self, PyObject* word) noexcept {
@@ -154,9 +166,15 @@ Ref stem_and_store(PyObject* self, PyObject* word) noexcept {
     // An entry holds a str and an int, which cannot form a cycle; as with the
     // interpreter's own tuples of atoms, the collector need not walk it.
     PyObject_GC_UnTrack(entry.get());
+    if (!PyBytes_CheckExact(word)) {
+        caches_hold_other_keys = true;
+    }
     Ref cache = Ref::borrow(stemmer->cache);  // the store may run a key's __eq__
     if (PyObject_SetItem(cache.get(), word, entry.get()) < 0) {
         return {};
+    }
+    if (stemmer->counter != current.get() && !(next = next_counter(stemmer->counter))) {
+        return {};  // the store ran code that changed the counter, and its successor could not be made
     }
     replace_field(stemmer->counter, std::move(next));
     if (call_cache_trim(self) < 0) {
@@ -165,20 +183,29 @@ Ref stem_and_store(PyObject* self, PyObject* word) noexcept {
     return stem;
 }
 
-// Makes an exception the handled one (sys.exception()) for the life of the scope,
-// then gives the caller back the exception it was handling.
+// Makes an exception the one being handled (sys.exception()) for the life of
+// the scope, on an exception-state entry of its own, as a generator does: the
+// caller's entries are not touched, and whatever it was handling is what it
+// handles afterwards.
 class HandledExceptionScope {
 public:
-    explicit HandledExceptionScope(PyObject* exception) noexcept
-        : saved_(Ref::steal(PyErr_GetHandledException())) {
-        PyErr_SetHandledException(exception);
+    explicit HandledExceptionScope(PyObject* exception) noexcept : thread_(PyThreadState_Get()) {
+        // The entry owns its exception: Python code that handles another one
+        // while the scope lasts swaps it out and back, with its ownership.
+        entry_.exc_value = Py_NewRef(exception);
+        entry_.previous_item = thread_->exc_info;
+        thread_->exc_info = &entry_;
     }
-    ~HandledExceptionScope() { PyErr_SetHandledException(saved_.get()); }
+    ~HandledExceptionScope() {
+        thread_->exc_info = entry_.previous_item;
+        Py_XDECREF(entry_.exc_value);
+    }
     HandledExceptionScope(const HandledExceptionScope&) = delete;
     HandledExceptionScope& operator=(const HandledExceptionScope&) = delete;
 
 private:
-    Ref saved_;
+    PyThreadState* thread_;
+    _PyErr_StackItem entry_;
 };
 
 // A miss reported by the lookup's KeyError: handled while the miss is served.
@@ -187,12 +214,14 @@ Ref stem_miss_handling(PyObject* self, PyObject* word, Ref key_error) noexcept {
     return stem_and_store(self, word);
 }
 
-// An error raised while a miss is served carries the lookup's KeyError as its
-// context. The exact class's miss makes that KeyError only when such an error
-// shows it, and chains it as the interpreter would have.
+// The exact class serves a miss with no KeyError when nothing can see it: the
+// key is exactly bytes and no cache holds keys whose comparison is Python
+// code. Then only an error raised while serving the miss can show it, as its
+// context; the KeyError is made for that error, chained as the interpreter
+// chains an exception raised while another is handled.
 [[gnu::cold]] void chain_lookup_key_error(PyObject* word) noexcept {
     if (PyErr_ExceptionMatches(PyExc_MemoryError)) {
-        return;
+        return;  // the interpreter raises its MemoryError without a context
     }
     Ref raised = Ref::steal(PyErr_GetRaisedException());
     Ref key_error = Ref::steal(PyObject_CallOneArg(PyExc_KeyError, word));
@@ -203,7 +232,7 @@ Ref stem_miss_handling(PyObject* self, PyObject* word, Ref key_error) noexcept {
         }
         PyException_SetContext(raised.get(), key_error.release());
     } else {
-        PyErr_Clear();
+        PyErr_Clear();  // out of memory: the error stands without its context
     }
     PyErr_SetRaisedException(raised.release());
 }
@@ -216,16 +245,26 @@ Ref stem_miss_unseen(PyObject* self, PyObject* word) noexcept {
     return stem;
 }
 
+// The KeyError a dictionary raises for a missing key: the key is its only argument.
+[[gnu::cold]] void raise_missing_key(PyObject* word) noexcept {
+    Ref key_error = Ref::steal(PyObject_CallOneArg(PyExc_KeyError, word));
+    if (key_error) {
+        PyErr_SetObject(PyExc_KeyError, key_error.get());
+    }
+}
+
 Ref stem_cached(PyObject* self, PyObject* word) noexcept {
     StemmerObject* stemmer = as_stemmer(self);
     Ref cache = Ref::borrow(stemmer->cache);
     Ref entry;
     if (is_exact_stemmer(self) && PyDict_CheckExact(cache.get())) {
-        // Nothing can see a miss here unless it fails, so no KeyError is made for it.
         PyObject* found = nullptr;
         int status = PyDict_GetItemRef(cache.get(), word, &found);
         if (status == 0) {
-            return stem_miss_unseen(self, word);
+            if (PyBytes_CheckExact(word) && !caches_hold_other_keys) {
+                return stem_miss_unseen(self, word);
+            }
+            raise_missing_key(word);
         }
         entry = Ref::steal(found);
     } else {
