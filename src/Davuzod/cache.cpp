@@ -1,4 +1,5 @@
 // The stem cache: trimming to the most recently used entries, and the maxCacheSize property.
+#include <algorithm>
 #include <cstdint>
 
 #include "../binding/binder.h"
@@ -64,12 +65,15 @@ int cache_trim(StemmerObject* self) noexcept {
     if (size < bound) {
         return 0;
     }
-    Ref survivors = Ref::steal(PyDict_New());
+    // Eight tenths of the bound, truncated toward zero; 64 bits so that no bound overflows.
+    std::int64_t window = bound * 8 / 10;
+    // At most window - 1 entries survive: the new dictionary is made that size
+    // at once rather than grown step by step, and the cache then refills to
+    // its bound without growing again.
+    Ref survivors = Ref::steal(_PyDict_NewPresized(static_cast<Py_ssize_t>(std::clamp<std::int64_t>(window, 0, size))));
     if (!survivors) {
         return -1;
     }
-    // Eight tenths of the bound, truncated toward zero; 64 bits so that no bound overflows.
-    std::int64_t window = bound * 8 / 10;
     Threshold threshold(self->counter, window);
     if (!threshold.ok()) {
         return -1;
