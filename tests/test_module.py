@@ -251,7 +251,7 @@ def test_import_again_yields_the_same_module_unchanged(again):
 
 
 # ---------------------------------------------------------------------------
-# Create step: what the module takes from the spec
+# Create step: what the module takes from the import spec
 
 ABSENT = "<absent>"
 
@@ -366,7 +366,7 @@ assert sys.modules["Davuzod"] is first
 # Executing the recorded module again does nothing.
 _imp.exec_dynamic(first)
 assert vars(first) == namespace and vars(first)["__test__"] is namespace["__test__"]
-# Once a module is recorded, create hands it back without reading the spec further.
+# Once a module is recorded, create hands it back without reading the import spec further.
 unreadable = Spec(errors={{"loader": ValueError(), "parent": ValueError(),
                            "submodule_search_locations": ValueError()}}, origin_once=ValueError())
 assert _imp.create_dynamic(unreadable) is first
