@@ -7,8 +7,8 @@
 
 namespace davuzod {
 
-// A bytes object holding `data`: the UTF-8 cache key of an ASCII str. New
-// reference, or empty with an exception set.
-Ref ascii_key(const char* data, Py_ssize_t length) noexcept;
+// A bytes object holding the UTF-8 of `word`, an exact ASCII str: its cache
+// key. New reference, or empty with an exception set.
+Ref ascii_key(PyObject* word) noexcept;
 
 }  // namespace davuzod

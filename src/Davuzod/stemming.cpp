@@ -306,7 +306,7 @@ PyObject* stem_word(PyObject* self, PyObject* word) noexcept {
         if (stemmer->max_cache_size <= 0) {
             return stem_bytes(stemmer, data, length).release();
         }
-        encoded = ascii_key(data, length);
+        encoded = ascii_key(word);
     } else {
         encoded = Ref::steal(PyUnicode_AsUTF8String(word));
     }
