@@ -301,10 +301,9 @@ PyObject* stem_word(PyObject* self, PyObject* word) noexcept {
         encoded = Ref::steal(PyObject_CallMethodOneArg(word, text().encode, text().utf_8));
     } else if (PyUnicode_IS_ASCII(word)) {
         // An ASCII str is its own UTF-8: stemmed in place when no cache key is needed.
-        const char* data = static_cast<const char*>(PyUnicode_DATA(word));
-        Py_ssize_t length = PyUnicode_GET_LENGTH(word);
         if (stemmer->max_cache_size <= 0) {
-            return stem_bytes(stemmer, data, length).release();
+            return stem_bytes(stemmer, static_cast<const char*>(PyUnicode_DATA(word)), PyUnicode_GET_LENGTH(word))
+                .release();
         }
         encoded = ascii_key(word);
     } else {
