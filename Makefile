@@ -71,7 +71,9 @@ check-installed: dist
 	python3 -m mypy --strict --no-incremental $(CURDIR)/Davuzod.pyi
 	cd /tmp && $(VENV)/bin/python -m pytest -p no:cacheprovider --rootdir=$(CURDIR) -c $(CURDIR)/pyproject.toml $(CURDIR)/tests
 
-demo: build
+# Quiet when the build succeeds; on failure the build runs again to show why.
+demo: $(RELEASE_DIR)/build.ninja
+	@cmake --build $(RELEASE_DIR) >/dev/null || cmake --build $(RELEASE_DIR)
 	@PYTHONPATH=$(CURDIR)/$(RELEASE_DIR) $(PYTHON) examples/demo.py
 
 bench: build
