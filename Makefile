@@ -52,10 +52,12 @@ check: build build-asan check-installed
 		--leak-check=full --show-leak-kinds=definite --errors-for-leak-kinds=definite \
 		$(PYTHON) -m pytest -q -p no:cacheprovider $(VALGRIND_TESTS)
 
-# The sdist and the wheel, built from the sources as a user's pip would.
+# The sdist, then the wheel built from that sdist (so the sdist is shown to
+# hold all that a build needs), and a check that no build output slipped in.
 dist:
 	rm -rf dist
 	$(PYTHON) -m build --no-isolation --outdir dist .
+	! tar tzf dist/*.tar.gz | grep -E '^[^/]+/(build|dist|[.]hypothesis|[.]pytest_cache)/|[.]so$$'
 
 # The wheel installed into a fresh virtual environment (test tools from the
 # root's own packages) and the suite run against that installation, away from
