@@ -1,7 +1,7 @@
 """Snowball stemming algorithms from libstemmer."""
 
 from collections.abc import Iterable
-from typing import Final, overload
+from typing import Final, SupportsInt, overload
 
 __docformat__: Final[str]
 __test__: dict[str, object]
@@ -15,12 +15,12 @@ def version() -> str:
 class Davuzod:
     """An instance of a stemming algorithm."""
 
-    def __init__(self, algorithm: str, maxCacheSize: int = 10000) -> None: ...
+    def __init__(self, algorithm: str, maxCacheSize: SupportsInt = 10000) -> None: ...
     @property
     def maxCacheSize(self) -> int:
         """Maximum number of entries to allow in the cache."""
     @maxCacheSize.setter
-    def maxCacheSize(self, value: int) -> None: ...
+    def maxCacheSize(self, value: SupportsInt) -> None: ...
     @overload
     def stemWord(self, word: str) -> str: ...
     @overload

@@ -17,6 +17,7 @@ def raw_stem(word: bytes) -> bytes:
 def text_stem(word: str) -> str:
     stemmer = Davuzod.Davuzod("english")
     stemmer.maxCacheSize = 0
+    stemmer.maxCacheSize = 12.5  # anything with __int__, as the constructor takes
     size: int = stemmer.maxCacheSize
     return stemmer.stemWord(word) * (size + 1)
 
