@@ -2,7 +2,11 @@
 
 import doctest
 import inspect
+import os
 import pydoc
+import re
+import subprocess
+import sys
 from pathlib import Path
 
 import pytest
@@ -16,6 +20,24 @@ def test_readme_examples_run_as_written():
     failures, attempted = doctest.testfile(str(README), module_relative=False, optionflags=doctest.ELLIPSIS)
     assert attempted > 15
     assert failures == 0
+
+
+def script_examples():
+    """The README's Python blocks that are programs rather than interactive sessions."""
+    blocks = re.findall(r"```python\n(.*?)```", README.read_text(encoding="utf-8"), re.DOTALL)
+    return [block for block in blocks if not block.lstrip().startswith(">>>")]
+
+
+@pytest.mark.parametrize("number", range(len(script_examples())))
+def test_readme_programs_run_and_print_what_they_say(number, tmp_path):
+    program = script_examples()[number]
+    path = tmp_path / "example.py"
+    path.write_text(program, encoding="utf-8")
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    result = subprocess.run([sys.executable, str(path)], capture_output=True, text=True, env=env, timeout=120)
+    assert result.returncode == 0, result.stderr
+    promised = re.findall(r"print\(.*\)\s*# (.*)", program)
+    assert result.stdout.split("\n")[: len(promised)] == promised
 
 
 def test_help_renders_module_and_class():
