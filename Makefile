@@ -22,9 +22,11 @@ $(DEBUG_DIR)/build.ninja:
 
 build: $(RELEASE_DIR)/build.ninja
 	cmake --build $(RELEASE_DIR)
+	cmake --build $(RELEASE_DIR) --target fail_large_alloc
 
 build-debug: $(DEBUG_DIR)/build.ninja
 	cmake --build $(DEBUG_DIR)
+	cmake --build $(DEBUG_DIR) --target fail_large_alloc
 
 $(ASAN_DIR)/build.ninja:
 	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDAVUZOD_SANITIZE=ON -DPython_EXECUTABLE=/usr/bin/$(PYTHON)

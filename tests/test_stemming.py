@@ -1,7 +1,9 @@
 """Stemming words and sequences: kinds of word, the cached and uncached paths, failures."""
 
+import os
 import subprocess
 import sys
+import textwrap
 from pathlib import Path
 
 import pytest
@@ -199,6 +201,33 @@ class TestAwkwardWords:
             s.stemWord(huge)
         del huge
         assert s.stemWord(b"running") == b"run"
+
+
+def test_libstemmer_out_of_memory_is_a_memory_error():
+    shim = Path(Davuzod.__file__).with_name("fail_large_alloc.so")
+    if not shim.exists():
+        pytest.skip("the allocation-failing preload library is built beside the build tree's module only")
+    if "asan" in os.environ.get("LD_PRELOAD", ""):
+        pytest.skip("the sanitizer runtime owns malloc")
+    code = """
+        import os, Davuzod
+        word = b"running" * 500_000  # libstemmer grows its buffer to hold it
+        expected = Davuzod.Davuzod("english", 0).stemWord(word)
+        for bound in (0, 10000):
+            s = Davuzod.Davuzod("english", bound)
+            os.environ["DAVUZOD_FAIL_ALLOC_ABOVE"] = "1000000"
+            try:
+                s.stemWord(word)
+            except MemoryError:
+                print("MemoryError")
+            finally:
+                del os.environ["DAVUZOD_FAIL_ALLOC_ABOVE"]
+            print(s.stemWord(word) == expected, s.stemWord(b"running"))
+    """
+    env = dict(os.environ, LD_PRELOAD=str(shim), PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    result = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, env=env)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split() == ["MemoryError", "True", "b'run'"] * 2
 
 
 class TestErrorChaining:
