@@ -49,6 +49,7 @@ VALGRIND_TESTS = tests/test_stemmer_class.py tests/test_cache.py tests/test_stem
 	tests/test_binding.py tests/test_catalogue.py
 
 check: build build-asan check-installed
+	$(PYTHON) tools/private_symbols.py $(RELEASE_DIR)/Davuzod.*.so
 	$(SANITIZER_ENV) PYTHONPATH=$(CURDIR)/$(ASAN_DIR) $(PYTHON) -m pytest -p no:cacheprovider
 	PYTHONMALLOC=malloc PYTHONPATH=$(CURDIR)/$(RELEASE_DIR) valgrind --tool=memcheck --error-exitcode=99 \
 		--leak-check=full --show-leak-kinds=definite --errors-for-leak-kinds=definite \

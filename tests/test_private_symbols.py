@@ -1,0 +1,58 @@
+"""The interpreter's private symbols the module imports, against tools/private_symbols.allow."""
+
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+import Davuzod
+
+TOOL = Path(__file__).resolve().parent.parent / "tools" / "private_symbols.py"
+ALLOW_LIST = TOOL.with_name("private_symbols.allow")
+
+pytestmark = pytest.mark.skipif(shutil.which("nm") is None, reason="needs binutils' nm")
+
+
+def check(allow_list):
+    return subprocess.run([sys.executable, str(TOOL), Davuzod.__file__, str(allow_list)],
+                          capture_output=True, text=True)
+
+
+def imported():
+    listing = subprocess.run(["nm", "-D", "--undefined-only", Davuzod.__file__],
+                             capture_output=True, text=True, check=True).stdout
+    return sorted({line.split()[-1].split("@")[0] for line in listing.splitlines()} & set(allowed()))
+
+
+def allowed():
+    lines = (line.split("#", 1)[0].strip() for line in ALLOW_LIST.read_text().splitlines())
+    return [line.split(":", 1)[0].strip() for line in lines if line]
+
+
+@pytest.mark.skipif(hasattr(sys, "gettotalrefcount"), reason="the debug build's reference accounting is private")
+def test_module_imports_only_allowed_private_symbols():
+    result = check(ALLOW_LIST)
+    assert result.returncode == 0, result.stderr
+
+
+def test_new_and_stale_symbols_fail(tmp_path):
+    present = imported()
+    assert present, "the module imports none of the allowed symbols: nothing left to check against"
+    missing, kept = present[0], present[1:]
+    allow_list = tmp_path / "allow"
+    allow_list.write_text("".join(f"{symbol}: needed here\n" for symbol in kept)
+                          + "_PyNoSuchSymbol: never imported\n")
+    result = check(allow_list)
+    assert result.returncode == 1
+    assert f"imports the private symbol {missing}," in result.stderr
+    assert "allows _PyNoSuchSymbol, which" in result.stderr
+
+
+@pytest.mark.parametrize("line", ["_Py_Dealloc", "PyDict_New: public", "_PyDict_New:"])
+def test_malformed_allow_list_line_is_refused(tmp_path, line):
+    allow_list = tmp_path / "allow"
+    allow_list.write_text(line + "\n")
+    result = check(allow_list)
+    assert result.returncode != 0 and "expected '_PySymbol: reason'" in result.stderr
