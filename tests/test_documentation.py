@@ -63,15 +63,43 @@ def test_signatures(callable_, signature):
     assert str(inspect.signature(callable_)) == signature
 
 
-def test_subclass_signatures_follow_their_own_constructor():
-    class Plain(Davuzod.Davuzod):
-        pass
+class Plain(Davuzod.Davuzod):
+    pass
 
-    class Own(Davuzod.Davuzod):
-        def __init__(self, language, *, size=10):
-            super().__init__(language, size)
 
-    assert str(inspect.signature(Plain)) == "(algorithm, maxCacheSize=10000)"
-    assert str(inspect.signature(Own)) == "(language, *, size=10)"
+class OwnInit(Davuzod.Davuzod):
+    def __init__(self, language, *, size=10):
+        super().__init__(language, size)
+
+
+class OwnNew(Davuzod.Davuzod):
+    def __new__(cls, language, size=5):
+        return super().__new__(cls)
+
+
+class Documented(Davuzod.Davuzod):
+    """A subclass with a docstring of its own."""
+
+
+@pytest.mark.parametrize(
+    "cls, signature",
+    [
+        (Plain, "(algorithm, maxCacheSize=10000)"),
+        (Documented, "(algorithm, maxCacheSize=10000)"),
+        (OwnInit, "(language, *, size=10)"),
+        (OwnNew, "(language, size=5)"),
+    ],
+    ids=["plain", "documented", "own-init", "own-new"],
+)
+def test_subclass_signatures_follow_their_own_constructor(cls, signature):
+    assert str(inspect.signature(cls)) == signature
+
+
+def test_class_signature_comes_from_the_documentation_alone():
+    assert Davuzod.Davuzod.__text_signature__ == "(algorithm, maxCacheSize=10000)"
+    assert Davuzod.Davuzod.__doc__.startswith("An instance of a stemming algorithm.\n")
+    assert "--" not in Davuzod.Davuzod.__doc__.splitlines()
+    assert "__signature__" not in vars(Davuzod.Davuzod)
     with pytest.raises(AttributeError):
         Davuzod.Davuzod("english").__signature__
+    assert Plain.__doc__ is None and Documented.__doc__ == "A subclass with a docstring of its own."

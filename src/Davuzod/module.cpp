@@ -4,7 +4,6 @@
 #include "../binding/function.h"
 #include "../binding/ref.h"
 #include "catalogue.h"
-#include "class_signature.h"
 #include "class_setup.h"
 #include "statics.h"
 #include "stemmer.h"
@@ -170,10 +169,6 @@ int populate_module(PyObject* module) noexcept {
         if (install_method(specs[i]) < 0) {
             return -1;
         }
-    }
-    Ref signature = Ref::steal(class_signature_new());
-    if (!signature || set_class_attribute(module_statics.stemmer_type, text().dunder_signature, signature.get()) != 0) {
-        return -1;
     }
 
     Ref tests = Ref::steal(PyDict_New());

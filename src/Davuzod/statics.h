@@ -33,8 +33,6 @@ namespace davuzod {
     X(dunder_docformat, "__docformat__")                              \
     X(dunder_test, "__test__")                                        \
     X(dunder_init, "__init__")                                        \
-    X(dunder_new, "__new__")                                          \
-    X(dunder_signature, "__signature__")                              \
     X(dunder_name, "__name__")                                        \
     X(dunder_reduce, "__reduce__")                                    \
     X(dunder_reduce_ex, "__reduce_ex__")                              \

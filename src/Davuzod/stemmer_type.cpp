@@ -175,7 +175,12 @@ PyCFunction as_method(Entry entry) noexcept {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry));
 }
 
+// The first lines are the class's text signature, which the interpreter takes
+// off __doc__ and gives inspect as __text_signature__.
 constexpr char class_doc[] =
+    "Davuzod(algorithm, maxCacheSize=10000)\n"
+    "--\n"
+    "\n"
     "An instance of a stemming algorithm.\n"
     "\n"
     "    The algorithm has internal state, so must not be called concurrently.\n"
