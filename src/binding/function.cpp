@@ -2,7 +2,6 @@
 #include "function.h"
 
 #include <cstddef>
-#include <memory>
 
 #include "binder.h"
 #include "ref.h"
@@ -91,69 +90,6 @@ PyObject* method_vectorcall(PyObject* callable, PyObject* const* args, size_t na
     return f->entry(instance, args + 1, nargs - 1, kwnames);
 }
 
-// Values of a call turned from tuple-and-dict form into vectorcall form.
-class ArgumentVector {
-public:
-    explicit ArgumentVector(Py_ssize_t size) noexcept
-        : items_(static_cast<PyObject**>(PyMem_Calloc(static_cast<size_t>(size), sizeof(PyObject*)))),
-          size_(size) {}
-    ~ArgumentVector() {
-        if (items_ != nullptr) {
-            for (Py_ssize_t i = 0; i < size_; ++i) {
-                Py_XDECREF(items_[i]);
-            }
-            PyMem_Free(items_);
-        }
-    }
-    ArgumentVector(const ArgumentVector&) = delete;
-    ArgumentVector& operator=(const ArgumentVector&) = delete;
-
-    bool ok() const noexcept { return items_ != nullptr; }
-    PyObject* const* data() const noexcept { return items_; }
-    void put(Py_ssize_t i, PyObject* value) noexcept { items_[i] = Py_NewRef(value); }
-
-private:
-    PyObject** items_;
-    Py_ssize_t size_;
-};
-
-// The dictionary front: a call through __call__ with keyword arguments.
-PyObject* function_call(PyObject* callable, PyObject* args, PyObject* kwargs) noexcept {
-    vectorcallfunc call = as_function(callable)->vectorcall;
-    Py_ssize_t nargs = PyTuple_GET_SIZE(args);
-    if (kwargs == nullptr || PyDict_GET_SIZE(kwargs) == 0) {
-        return call(callable, &PyTuple_GET_ITEM(args, 0), static_cast<size_t>(nargs), nullptr);
-    }
-    Py_ssize_t nkw = PyDict_GET_SIZE(kwargs);
-    ArgumentVector values(nargs + nkw);
-    Ref names = Ref::steal(PyTuple_New(nkw));
-    if (!values.ok()) {
-        return PyErr_NoMemory();
-    }
-    if (!names) {
-        return nullptr;
-    }
-    for (Py_ssize_t i = 0; i < nargs; ++i) {
-        values.put(i, PyTuple_GET_ITEM(args, i));
-    }
-    bool all_strings = true;
-    Py_ssize_t pos = 0;
-    Py_ssize_t k = 0;
-    PyObject* key = nullptr;
-    PyObject* value = nullptr;
-    while (k < nkw && PyDict_Next(kwargs, &pos, &key, &value)) {
-        all_strings = all_strings && PyUnicode_Check(key);
-        PyTuple_SET_ITEM(names.get(), k, Py_NewRef(key));
-        values.put(nargs + k, value);
-        ++k;
-    }
-    if (!all_strings) {
-        PyErr_SetString(PyExc_TypeError, "keywords must be strings");
-        return nullptr;
-    }
-    return call(callable, values.data(), static_cast<size_t>(nargs), names.get());
-}
-
 // Bound like a Python function: through an instance, a bound method.
 PyObject* function_descr_get(PyObject* self, PyObject* instance, PyObject*) noexcept {
     if (instance == nullptr || instance == Py_None) {
@@ -216,7 +152,9 @@ PyTypeObject function_type = {
     .tp_dealloc = function_dealloc,
     .tp_vectorcall_offset = offsetof(FunctionObject, vectorcall),
     .tp_repr = function_repr,
-    .tp_call = function_call,
+    // A call with a keyword dictionary (through __call__) becomes a vectorcall;
+    // the interpreter refuses non-string keys on the way.
+    .tp_call = PyVectorcall_Call,
     .tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL |
                 Py_TPFLAGS_METHOD_DESCRIPTOR,
     .tp_traverse = function_traverse,
@@ -242,7 +180,9 @@ PyObject* function_new(const FunctionSpec& spec, PyObject* module_name, PyObject
     if (!doc) {
         return nullptr;
     }
-    FunctionObject* f = PyObject_GC_New(FunctionObject, &function_type);
+    // Zero-filled and tracked by the collector at once; every field below is
+    // set before anything can run that would traverse it.
+    auto* f = reinterpret_cast<FunctionObject*>(function_type.tp_alloc(&function_type, 0));
     if (f == nullptr) {
         return nullptr;
     }
@@ -257,7 +197,6 @@ PyObject* function_new(const FunctionSpec& spec, PyObject* module_name, PyObject
     f->doc = doc.release();
     f->defaults = Py_NewRef(defaults == nullptr ? Py_None : defaults);
     f->globals = Py_NewRef(globals);
-    PyObject_GC_Track(f);
     return reinterpret_cast<PyObject*>(f);
 }
 
