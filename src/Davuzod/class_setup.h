@@ -5,8 +5,8 @@
 
 namespace davuzod {
 
-// Readies the class, documents its __init__, publishes it as Davuzod.Davuzod
-// and installs its pickling hooks. 0, or -1 with an exception set.
+// Readies the class, documents its __init__ and publishes it as
+// Davuzod.Davuzod. 0, or -1 with an exception set.
 int prepare_stemmer_type() noexcept;
 
 // Stores an attribute in a class's own dictionary, immutable classes included,

@@ -33,14 +33,7 @@ namespace davuzod {
     X(dunder_docformat, "__docformat__")                              \
     X(dunder_test, "__test__")                                        \
     X(dunder_init, "__init__")                                        \
-    X(dunder_name, "__name__")                                        \
-    X(dunder_reduce, "__reduce__")                                    \
-    X(dunder_reduce_ex, "__reduce_ex__")                              \
-    X(dunder_setstate, "__setstate__")                                \
-    X(dunder_getstate, "__getstate__")                                \
     X(dunder_set_name, "__set_name__")                                \
-    X(private_reduce, "_Davuzod__reduce")                             \
-    X(private_setstate, "_Davuzod__setstate")                         \
     X(purge_cache, "_Stemmer__purgeCache")                            \
     X(stem_word, "stemWord")                                          \
     X(stem_words, "stemWords")                                        \

@@ -215,9 +215,8 @@ PyMethodDef stemmer_methods[] = {
     {"_Stemmer__purgeCache", as_method(purge_cache_entry), fast_method, nullptr},
     {"stemWord", as_method(stem_word_entry), fast_method, stem_word_doc},
     {"stemWords", as_method(stem_words_entry), fast_method, stem_words_doc},
-    // Moved to __reduce__ and __setstate__ when the module prepares the class.
-    {"_Davuzod__reduce", as_method(stemmer_reduce), fast_method, nullptr},
-    {"_Davuzod__setstate", as_method(stemmer_setstate), fast_method, nullptr},
+    {"__reduce__", as_method(stemmer_reduce), fast_method, nullptr},
+    {"__setstate__", as_method(stemmer_setstate), fast_method, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
