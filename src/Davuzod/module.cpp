@@ -76,17 +76,6 @@ PyObject* module_create(PyObject* spec, PyModuleDef*) noexcept {
 
 // ---- exec
 
-const FunctionSpec* function_specs() noexcept {
-    static const FunctionSpec specs[] = {
-        {algorithms_entry, text().algorithms, text().algorithms, algorithms_doc, "(aliases=False)", nullptr},
-        {version_entry, text().version, text().version, version_doc, "()", nullptr},
-        {purge_cache_entry, text().purge_cache, text().qualname_purge_cache, nullptr, "(self)", &stemmer_type},
-        {stem_word_entry, text().stem_word, text().qualname_stem_word, stem_word_doc, "(self, word)", &stemmer_type},
-        {stem_words_entry, text().stem_words, text().qualname_stem_words, stem_words_doc, "(self, words)", &stemmer_type},
-    };
-    return specs;
-}
-
 int warn_if_other_interpreter_version() noexcept {
     char message[version_warning_size];
     if (!version_mismatch_warning(Py_Version, message)) {
@@ -110,20 +99,39 @@ int register_in_module_table(PyObject* module) noexcept {
     return PyDict_SetItemString(modules, "Davuzod", module);
 }
 
-int store_function(PyObject* dict, const FunctionSpec& spec, PyObject* defaults) noexcept {
-    Ref function = Ref::steal(function_new(spec, text().module_name, module_statics.module_dict, defaults));
-    if (!function) {
-        return -1;
+// Steps 12 to 16: the module's functions into its dictionary, then the
+// class's methods into the class, in this order.
+int install_functions(PyObject* dict) noexcept {
+    struct Installed {
+        FunctionSpec spec;
+        PyObject* defaults;  // borrowed; null for none
+    };
+    const Installed functions[] = {
+        {{algorithms_entry, text().algorithms, text().algorithms, algorithms_doc, "(aliases=False)", nullptr},
+         module_statics.false_tuple},
+        {{version_entry, text().version, text().version, version_doc, "()", nullptr}, nullptr},
+        {{purge_cache_entry, text().purge_cache, text().qualname_purge_cache, nullptr, "(self)", &stemmer_type},
+         nullptr},
+        {{stem_word_entry, text().stem_word, text().qualname_stem_word, stem_word_doc, "(self, word)", &stemmer_type},
+         nullptr},
+        {{stem_words_entry, text().stem_words, text().qualname_stem_words, stem_words_doc, "(self, words)",
+          &stemmer_type},
+         nullptr},
+    };
+    for (const Installed& function : functions) {
+        Ref object = Ref::steal(
+            function_new(function.spec, text().module_name, module_statics.module_dict, function.defaults));
+        if (!object) {
+            return -1;
+        }
+        PyTypeObject* owner = function.spec.instance_type;
+        int stored = owner == nullptr ? PyDict_SetItem(dict, function.spec.name, object.get())
+                                      : set_class_attribute(owner, function.spec.name, object.get());
+        if (stored != 0) {
+            return -1;
+        }
     }
-    return PyDict_SetItem(dict, spec.name, function.get());
-}
-
-int install_method(const FunctionSpec& spec) noexcept {
-    Ref function = Ref::steal(function_new(spec, text().module_name, module_statics.module_dict, nullptr));
-    if (!function) {
-        return -1;
-    }
-    return set_class_attribute(module_statics.stemmer_type, spec.name, function.get()) == 0 ? 0 : -1;
+    return 0;
 }
 
 // Steps 3 to 17 of the exec step; a failure leaves what was done in place.
@@ -160,15 +168,8 @@ int populate_module(PyObject* module) noexcept {
     if (PyDict_SetItem(dict.get(), text().dunder_docformat, text().restructuredtext) < 0) {
         return -1;
     }
-    const FunctionSpec* specs = function_specs();
-    if (store_function(dict.get(), specs[0], module_statics.false_tuple) < 0 ||
-        store_function(dict.get(), specs[1], nullptr) < 0) {
+    if (install_functions(dict.get()) < 0) {
         return -1;
-    }
-    for (int i = 2; i < 5; ++i) {
-        if (install_method(specs[i]) < 0) {
-            return -1;
-        }
     }
 
     Ref tests = Ref::steal(PyDict_New());

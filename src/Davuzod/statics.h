@@ -20,16 +20,6 @@ namespace davuzod {
     X(decode, "decode")                                               \
     X(utf_8, "utf-8")                                                 \
     X(ascii, "ascii")                                                 \
-    X(name, "name")                                                   \
-    X(loader, "loader")                                               \
-    X(origin, "origin")                                               \
-    X(parent, "parent")                                               \
-    X(submodule_search_locations, "submodule_search_locations")       \
-    X(dunder_loader, "__loader__")                                    \
-    X(dunder_file, "__file__")                                        \
-    X(dunder_package, "__package__")                                  \
-    X(dunder_path, "__path__")                                        \
-    X(dunder_builtins, "__builtins__")                                \
     X(dunder_docformat, "__docformat__")                              \
     X(dunder_test, "__test__")                                        \
     X(dunder_init, "__init__")                                        \
