@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "interpreter_internals.h"
+
 namespace davuzod {
 
 namespace {
@@ -17,23 +19,13 @@ constexpr Py_ssize_t longest_reused = 32;
 // Process-wide like the rest of the module's statics, under the global lock.
 PyObject* spare_keys[longest_reused + 1];
 
-// The bytes type caches its hash in the object. An ASCII str and its bytes
-// hash alike (the same function over the same bytes), so a key made here is
-// given the hash of its word, which the str caches in turn: a word object seen
-// again is not hashed again.
-void set_hash(PyObject* key, Py_hash_t hash) noexcept {
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    reinterpret_cast<PyBytesObject*>(key)->ob_shash = hash;
-#pragma GCC diagnostic pop
-}
-
 }  // namespace
 
 Ref ascii_key(PyObject* word) noexcept {
     const char* data = static_cast<const char*>(PyUnicode_DATA(word));
     Py_ssize_t length = PyUnicode_GET_LENGTH(word);
-    if (length < shortest_reused || length > longest_reused) {
+    // A reused key must be given the hash of its new contents.
+    if (!can_set_bytes_hash || length < shortest_reused || length > longest_reused) {
         return Ref::steal(PyBytes_FromStringAndSize(data, length));
     }
     Py_hash_t hash = PyObject_Hash(word);
@@ -45,12 +37,12 @@ Ref ascii_key(PyObject* word) noexcept {
     // miss stored in a cache, or that Python code kept, is never rewritten.
     if (spare != nullptr && Py_REFCNT(spare) == 1) {
         std::memcpy(PyBytes_AS_STRING(spare), data, static_cast<size_t>(length));
-        set_hash(spare, hash);
+        set_bytes_hash(spare, hash);
         return Ref::borrow(spare);
     }
     Ref fresh = Ref::steal(PyBytes_FromStringAndSize(data, length));
     if (fresh) {
-        set_hash(fresh.get(), hash);
+        set_bytes_hash(fresh.get(), hash);
         replace_field(spare, Ref::borrow(fresh.get()));
     }
     return fresh;

@@ -5,6 +5,7 @@
 #include "../binding/binder.h"
 #include "../binding/ref.h"
 #include "as_c_int.h"
+#include "interpreter_internals.h"
 #include "statics.h"
 #include "stemmer.h"
 
@@ -70,7 +71,7 @@ int cache_trim(StemmerObject* self) noexcept {
     // At most window - 1 entries survive: the new dictionary is made that size
     // at once rather than grown step by step, and the cache then refills to
     // its bound without growing again.
-    Ref survivors = Ref::steal(_PyDict_NewPresized(static_cast<Py_ssize_t>(std::clamp<std::int64_t>(window, 0, size))));
+    Ref survivors = new_dict_with_room(static_cast<Py_ssize_t>(std::clamp<std::int64_t>(window, 0, size)));
     if (!survivors) {
         return -1;
     }

@@ -118,7 +118,7 @@ int stemmer_init(PyObject* self, PyObject* args, PyObject* kwargs) noexcept {
     }
     const char* name = nullptr;
     if (PyByteArray_Check(encoded.get())) {
-        name = PyByteArray_AS_STRING(encoded.get());
+        name = PyByteArray_AsString(encoded.get());
     } else if ((name = PyBytes_AsString(encoded.get())) == nullptr) {
         return -1;
     }

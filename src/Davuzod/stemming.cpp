@@ -7,6 +7,7 @@
 #include "../binding/binder.h"
 #include "../binding/ref.h"
 #include "ascii_key.h"
+#include "interpreter_internals.h"
 #include "statics.h"
 #include "stemmer.h"
 
@@ -87,7 +88,7 @@ Ref stem_bytes(StemmerObject* self, const char* data, Py_ssize_t size) noexcept 
 // The size handed on is the object's real buffer size, whatever a subclass's __len__ says.
 Ref stem_encoded(StemmerObject* self, PyObject* word) noexcept {
     if (PyByteArray_Check(word)) {
-        return stem_bytes(self, PyByteArray_AS_STRING(word), PyByteArray_GET_SIZE(word));
+        return stem_bytes(self, PyByteArray_AsString(word), PyByteArray_GET_SIZE(word));
     }
     char* data = nullptr;
     Py_ssize_t size = 0;
@@ -182,31 +183,6 @@ Ref stem_and_store(PyObject* self, PyObject* word) noexcept {
     }
     return stem;
 }
-
-// Makes an exception the one being handled (sys.exception()) for the life of
-// the scope, on an exception-state entry of its own, as a generator does: the
-// caller's entries are not touched, and whatever it was handling is what it
-// handles afterwards.
-class HandledExceptionScope {
-public:
-    explicit HandledExceptionScope(PyObject* exception) noexcept : thread_(PyThreadState_Get()) {
-        // The entry owns its exception: Python code that handles another one
-        // while the scope lasts swaps it out and back, with its ownership.
-        entry_.exc_value = Py_NewRef(exception);
-        entry_.previous_item = thread_->exc_info;
-        thread_->exc_info = &entry_;
-    }
-    ~HandledExceptionScope() {
-        thread_->exc_info = entry_.previous_item;
-        Py_XDECREF(entry_.exc_value);
-    }
-    HandledExceptionScope(const HandledExceptionScope&) = delete;
-    HandledExceptionScope& operator=(const HandledExceptionScope&) = delete;
-
-private:
-    PyThreadState* thread_;
-    _PyErr_StackItem entry_;
-};
 
 // A miss reported by the lookup's KeyError: handled while the miss is served.
 Ref stem_miss_handling(PyObject* self, PyObject* word, Ref key_error) noexcept {
