@@ -22,17 +22,18 @@ $(DEBUG_DIR)/build.ninja:
 
 build: $(RELEASE_DIR)/build.ninja
 	cmake --build $(RELEASE_DIR)
-	cmake --build $(RELEASE_DIR) --target fail_large_alloc
+	cmake --build $(RELEASE_DIR) --target fail_large_alloc version_warning
 
 build-debug: $(DEBUG_DIR)/build.ninja
 	cmake --build $(DEBUG_DIR)
-	cmake --build $(DEBUG_DIR) --target fail_large_alloc
+	cmake --build $(DEBUG_DIR) --target fail_large_alloc version_warning
 
 $(ASAN_DIR)/build.ninja:
 	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDAVUZOD_SANITIZE=ON -DPython_EXECUTABLE=/usr/bin/$(PYTHON)
 
 build-asan: $(ASAN_DIR)/build.ninja
 	cmake --build $(ASAN_DIR)
+	cmake --build $(ASAN_DIR) --target version_warning
 
 test: build build-debug
 	PYTHONPATH=$(CURDIR)/$(RELEASE_DIR) $(PYTHON) -m pytest

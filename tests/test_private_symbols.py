@@ -1,4 +1,4 @@
-"""The interpreter's private symbols the module imports, against tools/private_symbols.allow."""
+"""The symbols the module exports, and the private interpreter symbols it imports against tools/private_symbols.allow."""
 
 import shutil
 import subprocess
@@ -56,3 +56,10 @@ def test_malformed_allow_list_line_is_refused(tmp_path, line):
     allow_list.write_text(line + "\n")
     result = check(allow_list)
     assert result.returncode != 0 and "expected '_PySymbol: reason'" in result.stderr
+
+
+def test_module_exports_only_its_entry_points():
+    listing = subprocess.run(["nm", "-D", "--defined-only", Davuzod.__file__],
+                             capture_output=True, text=True, check=True).stdout
+    exported = {line.split()[-1] for line in listing.splitlines() if line.split()[1:2] != ["A"]}
+    assert exported == {"PyInit_Davuzod", "PyInit_Stemmer"}

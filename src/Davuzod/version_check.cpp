@@ -1,9 +1,7 @@
-// The interpreter version check of the exec step, with a hook for testing other versions.
+// The interpreter version check of the exec step.
 #include "version_check.h"
 
 #include <Python.h>
-
-#include <cstring>
 
 namespace davuzod {
 
@@ -23,17 +21,3 @@ bool version_mismatch_warning(unsigned long running_version,
 }
 
 }  // namespace davuzod
-
-// Lets the tests see the warning for interpreters they cannot run (through
-// ctypes); not part of the module's namespace. Returns 1 and fills `out` on a
-// mismatch, 0 otherwise.
-extern "C" Py_EXPORTED_SYMBOL int _Davuzod_version_warning(unsigned long running_version, char* out,
-                                                          std::size_t out_size) {
-    char message[davuzod::version_warning_size];
-    if (!davuzod::version_mismatch_warning(running_version, message) || out_size == 0) {
-        return 0;
-    }
-    std::strncpy(out, message, out_size - 1);
-    out[out_size - 1] = '\0';
-    return 1;
-}
