@@ -299,6 +299,31 @@ class TestLifecycle:
             with pytest.raises(RuntimeError, match="not initialised"):
                 obj.stemWords(["cats"])
 
+    def test_reinitialisation_that_fails_changes_nothing(self, english):
+        class Name(str):
+            def __rmod__(self, other):
+                raise LookupError("no message")
+
+        english.stemWords(["cats", "fairly"])
+        before = cache_state(english)
+        with pytest.raises(LookupError):
+            english.__init__(Name("klingon"), 7)
+        assert english.maxCacheSize == 10000 and cache_state(english) == before
+        assert english.stemWord("skies") == "sky"  # a miss: the English handle is still there
+
+    def test_old_cache_is_released_after_the_object_is_complete(self, english):
+        seen = []
+
+        class Watcher:
+            def __del__(self):
+                cache, counter = cache_state(english)
+                seen.append((english.maxCacheSize, dict(cache), counter, english.stemWord("fairly")))
+
+        english.stemWord("fairly")
+        cache_state(english)[0][b"watched"] = Watcher()
+        english.__init__("porter", 50)
+        assert seen == [(50, {}, 0, "fairli")]
+
     def test_failed_init_before_lookup_changes_nothing(self, english):
         english.stemWord("cats")
         before = cache_state(english)
