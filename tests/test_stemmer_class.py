@@ -9,7 +9,7 @@ import weakref
 import pytest
 
 import Davuzod
-from conftest import cache_state
+from conftest import cache_state, run_child
 
 Stemmer = Davuzod.Davuzod
 
@@ -359,6 +359,63 @@ class TestLifecycle:
         del stemmer, key
         gc.collect()
         assert probe() is None
+
+    def test_cycle_through_a_cache_entry_is_collected(self):
+        class Sub(Stemmer):
+            pass
+
+        stemmer = Sub("english")
+        stemmer.stemWord("cats")
+        cache_state(stemmer)[0][b"cats"][1] = stemmer  # stemmer -> cache -> entry -> stemmer
+        probe = weakref.ref(stemmer)
+        del stemmer
+        gc.collect()
+        assert probe() is None
+
+    def test_collected_cycles_release_their_handles(self):
+        # The C heap (where libstemmer keeps its handles) grows by what a
+        # thousand live handles take, and is back where it was once a
+        # thousand objects held in cycles through their entries are collected.
+        run_child("""
+            import ctypes, gc, weakref
+            import Davuzod
+
+            class MallocInfo(ctypes.Structure):
+                _fields_ = [(name, ctypes.c_size_t) for name in (
+                    "arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks", "uordblks", "fordblks",
+                    "keepcost")]
+
+            libc = ctypes.CDLL(None)
+            libc.mallinfo2.restype = MallocInfo
+
+            def in_use():
+                gc.collect()
+                return libc.mallinfo2().uordblks
+
+            class Sub(Davuzod.Davuzod):
+                pass
+
+            def stemmers(count, cyclic):
+                made = []
+                for _ in range(count):
+                    stemmer = Sub("english")
+                    stemmer.stemWord("cats")
+                    if cyclic:
+                        gc.get_referents(stemmer)[-2][b"cats"][1] = stemmer
+                        stemmer = weakref.ref(stemmer)
+                    made.append(stemmer)
+                return made
+
+            start = in_use()
+            live = stemmers(1000, cyclic=False)
+            per_handle = (in_use() - start) / 1000
+            del live
+            start = in_use()
+            probes = stemmers(1000, cyclic=True)
+            left = (in_use() - start) / 1000
+            assert per_handle > 0 and left < per_handle / 4, (per_handle, left)
+            assert all(probe() is None for probe in probes)
+        """)
 
     def test_subclass_finaliser_runs(self):
         seen = []

@@ -163,9 +163,8 @@ Ref stem_and_store(PyObject* self, PyObject* word) noexcept {
     }
     PyList_SET_ITEM(entry.get(), 0, stem.new_reference());
     PyList_SET_ITEM(entry.get(), 1, current.new_reference());
-    // An entry holds a str and an int, which cannot form a cycle; as with the
-    // interpreter's own tuples of atoms, the collector need not walk it.
-    PyObject_GC_UnTrack(entry.get());
+    // The entry stays tracked by the collector: Python code can reach it
+    // (gc.get_referents) and make it part of a cycle.
     if (!PyBytes_CheckExact(word)) {
         caches_hold_other_keys = true;
     }
