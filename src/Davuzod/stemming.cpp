@@ -320,6 +320,16 @@ PyObject* stem_word(PyObject* self, PyObject* word) noexcept {
     return encode_stem(stem.get()).release();
 }
 
+// stemWords runs no Python code of its own over plain words, so the
+// interpreter would see a signal (Ctrl-C) only once the call ended: it looks
+// for one itself every so many words, between two words. A handler that
+// raises ends the call with its exception, as a failing word does.
+constexpr Py_ssize_t words_between_signal_checks = 4096;
+
+bool interrupted(Py_ssize_t words_done) noexcept {
+    return words_done % words_between_signal_checks == 0 && PyErr_CheckSignals() < 0;
+}
+
 // The exact class over an exact list: the result is sized once. It stays out of
 // the collector's sight while it has empty slots, since stemming a word may
 // run Python code (a str subclass's encode) that could otherwise find it.
@@ -346,6 +356,9 @@ PyObject* stem_list(PyObject* self, PyObject* words) noexcept {
                 return nullptr;
             }
         }
+        if (interrupted(i + 1)) {
+            return nullptr;  // the list's length is read again after any handler has run
+        }
     }
     if (i < expected) {
         Py_SET_SIZE(stems.get(), i);  // the list shrank; the slots past i were never filled
@@ -366,7 +379,8 @@ PyObject* stem_words(PyObject* self, PyObject* words) noexcept {
     auto stem_into = [&](PyObject* word) noexcept -> bool {
         Ref stem = Ref::steal(exact ? stem_word(self, word)
                                     : PyObject_CallMethodOneArg(self, text().stem_word, word));
-        return stem && PyList_Append(stems.get(), stem.get()) == 0;
+        return stem && PyList_Append(stems.get(), stem.get()) == 0 &&
+               !interrupted(PyList_GET_SIZE(stems.get()));
     };
     if (PyList_CheckExact(words)) {
         // The length is read again at every step: stemming may run code that changes the list.
