@@ -376,7 +376,7 @@ class TestLifecycle:
         # The C heap (where libstemmer keeps its handles) grows by what a
         # thousand live handles take, and is back where it was once a
         # thousand objects held in cycles through their entries are collected.
-        run_child("""
+        result = run_child("""
             import ctypes, gc, weakref
             import Davuzod
 
@@ -413,9 +413,13 @@ class TestLifecycle:
             start = in_use()
             probes = stemmers(1000, cyclic=True)
             left = (in_use() - start) / 1000
-            assert per_handle > 0 and left < per_handle / 4, (per_handle, left)
             assert all(probe() is None for probe in probes)
+            print(per_handle, left)
         """)
+        per_handle, left = map(float, result.stdout.split())
+        if per_handle < 64:  # a sanitizer's allocator keeps the C heap out of malloc's statistics
+            pytest.skip(f"malloc's statistics do not show the handles ({per_handle:.0f} bytes each)")
+        assert left < per_handle / 4, (per_handle, left)
 
     def test_subclass_finaliser_runs(self):
         seen = []
