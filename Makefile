@@ -83,7 +83,7 @@ demo: $(RELEASE_DIR)/build.ninja
 	@PYTHONPATH=$(CURDIR)/$(RELEASE_DIR) $(PYTHON) examples/demo.py
 
 bench: build
-	cmake --build $(RELEASE_DIR) --target stem_floor
+	cmake --build $(RELEASE_DIR) --target stem_floor capi_floor
 	PYTHONPATH=$(CURDIR)/$(RELEASE_DIR) $(PYTHON) benchmark.py $(BENCH_ARGS)
 
 else

@@ -11,6 +11,14 @@ to two floors measured in the same run on the same words:
 * for the per-call path, the same Python loop calling ``dict.get`` on a
   prebuilt dictionary of stems.
 
+Two more floors come from the ``capi_floor`` module, built beside the module
+by ``make bench``: C loops on the interpreter's API that do only what stemWords
+cannot avoid. On text whose every word is cached, the hit's floor (make the
+bytes key, look it up, store the counter in the entry, hand back the stem),
+measured in stages against ``list(map(d.get, words))`` and ``stemWords``; with
+the cache off, libstemmer with each stem made into a new str, against
+``stemWords``.
+
 The default text is the running English of Debian's ``fortunes`` package;
 ``--text`` takes any text file and ``--words`` a list of one word per line.
 Run it with ``make bench`` in this repository.
@@ -174,6 +182,63 @@ def libstemmer_floor(program, algorithm, words, repeats):
     return float(output.split()[0])
 
 
+def interleaved_best_times(actions, repeats):
+    """The best time of each action in seconds, the actions taking turns so that
+    a slow spell of a shared machine falls on all of them alike."""
+    best = dict.fromkeys(actions, float("inf"))
+    enabled = gc.isenabled()
+    gc.disable()
+    try:
+        for _ in range(repeats):
+            for name, action in actions.items():
+                start = time.perf_counter()
+                made = action()
+                best[name] = min(best[name], time.perf_counter() - start)
+                del made
+    finally:
+        if enabled:
+            gc.enable()
+    return best
+
+
+def find_capi_floor():
+    try:
+        import capi_floor
+    except ImportError:
+        return None
+    return capi_floor
+
+
+STAGES = {"key": 1, "lookup": 2, "hit": 3}
+
+
+def hit_path(capi_floor, algorithm, words, repeats):
+    """ns per word on text whose every word is cached: dict.get mapped over the
+    words, the stages of the hit's floor, and stemWords."""
+    distinct = list(dict.fromkeys(words))
+    stemmer = Davuzod.Davuzod(algorithm, len(distinct) + 1)
+    stems = dict(zip(distinct, stemmer.stemWords(distinct)))
+    cache, counter = cache_of(stemmer)
+    floor_cache = {key: list(entry) for key, entry in cache.items()}
+    expected = stemmer.stemWords(words)
+    if capi_floor.hit(words, floor_cache, counter)[0] != expected or list(map(stems.get, words)) != expected:
+        raise SystemExit("hit floor: the floors do not give stemWords's stems")
+    actions = {"dict_get_map": lambda: list(map(stems.get, words))}
+    for name, stage in STAGES.items():
+        actions[name] = lambda stage=stage: capi_floor.hit(words, floor_cache, counter, stage)
+    actions["stemWords"] = lambda: stemmer.stemWords(words)
+    return {name: seconds / len(words) * 1e9 for name, seconds in interleaved_best_times(actions, repeats).items()}
+
+
+def uncached_path(capi_floor, algorithm, words, repeats):
+    """ns per word with the cache off: libstemmer with each stem made into a str, and stemWords."""
+    stemmer = Davuzod.Davuzod(algorithm, 0)
+    if capi_floor.uncached(algorithm, words) != stemmer.stemWords(words):
+        raise SystemExit("uncached floor: it does not give stemWords's stems")
+    actions = {"floor": lambda: capi_floor.uncached(algorithm, words), "stemWords": lambda: stemmer.stemWords(words)}
+    return {name: seconds / len(words) * 1e9 for name, seconds in interleaved_best_times(actions, repeats).items()}
+
+
 def dict_get_floor(algorithm, words, repeats):
     """ns per word of the Python loop with dict.get on prebuilt stems: the per-call floor."""
     stemmer = Davuzod.Davuzod(algorithm, 0)
@@ -320,10 +385,13 @@ def main(argv=None):
     floor_program = find_floor_program(args.floor)
     if floor_program is None:
         print("note: stem_floor not found; ratios to libstemmer are left out", file=sys.stderr)
+    capi_floor = find_capi_floor()
+    if capi_floor is None:
+        print("note: the capi_floor module not found; the floors on the C API are left out", file=sys.stderr)
 
     print(f"Davuzod {Davuzod.version()} on Python {sys.version.split()[0]}; best of {args.repeat} runs")
     results = []
-    progress = Progress(len(algorithms) * (len(sizes) + 2))
+    progress = Progress(len(algorithms) * (len(sizes) + 3))
     for algorithm in algorithms:
         words, source = load_words(args, algorithm)
         if args.limit:
@@ -344,6 +412,10 @@ def main(argv=None):
             floor_ns = min(floor_ns, libstemmer_floor(floor_program, algorithm, words, args.repeat))
             dict_ns = min(dict_ns, dict_get_floor(algorithm, words, args.repeat))
         entry = {"algorithm": algorithm, "source": source, "floor_ns": floor_ns, "dict_get_ns": dict_ns, "rows": rows}
+        if capi_floor is not None:
+            progress.step(f"{algorithm}: floors on the C API")
+            entry["hit_path_ns"] = hit_path(capi_floor, algorithm, words, args.repeat)
+            entry["uncached_path_ns"] = uncached_path(capi_floor, algorithm, words, args.repeat)
         if not args.no_extras:
             progress.step(f"{algorithm}: distinct stream and memory")
             entry["distinct_stream_ns"] = distinct_stream(algorithm, [100, 1000, 10000, 100000], 200000, args.repeat)
@@ -355,6 +427,15 @@ def main(argv=None):
 
     for entry in results:
         print_table(entry["algorithm"], entry["source"], entry["rows"], entry["floor_ns"], entry["dict_get_ns"])
+        if "hit_path_ns" in entry:
+            h = entry["hit_path_ns"]
+            print(f"  every word cached, ns/word: list(map(dict.get)) {h['dict_get_map']:.1f};"
+                  f" hit floor: key {h['key']:.1f}, + lookup {h['lookup']:.1f}, + entry and counter {h['hit']:.1f}"
+                  f" ({h['hit'] / h['dict_get_map']:.2f}x dict.get); stemWords {h['stemWords']:.1f}"
+                  f" ({h['stemWords'] / h['hit']:.2f}x the hit floor)")
+            u = entry["uncached_path_ns"]
+            print(f"  cache off, ns/word: libstemmer with the stems made str {u['floor']:.1f};"
+                  f" stemWords {u['stemWords']:.1f} ({u['stemWords'] / u['floor']:.2f}x)")
         if "distinct_stream_ns" in entry:
             stream = ", ".join(f"{b}: {ns:.0f}" for b, ns in entry["distinct_stream_ns"].items())
             print(f"  distinct words, every call a miss, ns/word by cache size: {stream}")

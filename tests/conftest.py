@@ -1,4 +1,4 @@
-"""Shared fixtures: the module, stemmers, a view of an object's cache, child interpreters."""
+"""Shared fixtures: the module, stemmers, a view of an object's cache, child interpreters, Hypothesis's profile."""
 
 import gc
 import os
@@ -7,8 +7,16 @@ import sys
 import textwrap
 
 import pytest
+from hypothesis import settings
 
 import Davuzod
+
+# Hypothesis draws the same examples on every run, so that a failure seen
+# anywhere (in CI above all) comes back on the next run. HYPOTHESIS_PROFILE=explore
+# draws fresh ones; a failure then prints the decorator that brings it back.
+settings.register_profile("repeatable", derandomize=True, database=None)
+settings.register_profile("explore", print_blob=True)
+settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "repeatable"))
 
 
 @pytest.fixture

@@ -6,6 +6,7 @@ import sys
 import pytest
 
 import Davuzod
+from cache_model import CacheModel, rows_of
 from conftest import cache_state
 
 Stemmer = Davuzod.Davuzod
@@ -15,44 +16,9 @@ def words(n, prefix="w"):
     return [f"{prefix}{i}" for i in range(1, n + 1)]
 
 
-class CacheModel:
-    """The cache as its documentation describes it, for comparison with the real one."""
-
-    def __init__(self, bound):
-        self.bound, self.entries, self.counter = bound, {}, 0
-
-    def stem(self, key):
-        if self.bound <= 0:
-            return
-        if key in self.entries:
-            self.entries[key][1] = self.counter
-            self.counter += 1
-            return
-        self.entries[key] = [None, self.counter]
-        self.counter += 1
-        self.trim()
-
-    def trim(self):
-        if len(self.entries) < self.bound:
-            return
-        floor = self.counter - int(self.bound * 8 / 10)
-        self.entries = {k: v for k, v in self.entries.items() if v[1] > floor}
-
-    def set_bound(self, bound):
-        self.bound = bound
-        if bound == 0:
-            self.entries, self.counter = {}, 0
-        else:
-            self.trim()
-
-
 def observed(stemmer):
     cache, counter = cache_state(stemmer)
     return [(key, entry[1]) for key, entry in cache.items()], counter
-
-
-def modelled(model):
-    return [(key.encode(), entry[1]) for key, entry in model.entries.items()], model.counter
 
 
 class TestEntries:
@@ -133,13 +99,14 @@ class TestTrimming:
     @pytest.mark.parametrize("bound", [1, 2, 3, 7, 10, 64])
     def test_random_streams_follow_the_model(self, bound):
         rng = random.Random(bound)
-        s, model = Stemmer("english", bound), CacheModel(bound)
+        s, model, reference = Stemmer("english", bound), CacheModel(bound), Stemmer("english", 0)
         vocabulary = words(3 * bound + 5)
         for _ in range(40 * bound + 50):
             word = rng.choice(vocabulary)
             s.stemWord(word if rng.random() < 0.5 else word.encode())
-            model.stem(word)
-            assert observed(s) == modelled(model)
+            model.stem(word.encode(), reference.stemWord(word))
+            cache, counter = cache_state(s)
+            assert (rows_of(cache), counter) == (model.rows(), model.counter)
 
     def test_hits_never_trim(self):
         s = Stemmer("english", 3)

@@ -25,18 +25,21 @@ faulthandler.enable()
 gc.disable()  # a collection inside a run would take the failure meant for the operation
 
 Stemmer = Davuzod.Davuzod
-REFERENCE = Stemmer("english", 0)
+REFERENCES = {algorithm: Stemmer(algorithm, 0) for algorithm in ("english", "porter")}
+REFERENCE = REFERENCES["english"]
 ALGORITHMS = Davuzod.algorithms()
 LAST_K = 5000
 
 # Sixty distinct words, some of them not ASCII.
 VOCABULARY = [base + ending for base in ("connect", "gener", "nation", "hope", "naïv")
               for ending in ("", "s", "ing", "ed", "ion", "ions", "ally", "ness", "er", "ers", "able", "ive")]
-PROBES = ["connections", "running", "généralement", b"hopefully", "gener".encode(), "naïvely".encode()]
+# Words that the English and the Porter stemmers stem differently.
+SWITCHED = ["fairly", "skies", "generously", "dying", "news", "innings", "cosmos", "gently"]
+PROBES = ["connections", "running", "généralement", b"hopefully", "gener".encode(), "naïvely".encode()] + SWITCHED
 
 
-def reference(word):
-    return REFERENCE.stemWord(word)
+def reference(word, algorithm="english"):
+    return REFERENCES[algorithm].stemWord(word)
 
 
 def cache_of(stemmer):
@@ -56,7 +59,7 @@ def prepared(bound, words, cls=Stemmer, uses=300):
     return stemmer
 
 
-def cache_problems(stemmer):
+def cache_problems(stemmer, algorithm="english"):
     cache, counter = cache_of(stemmer)
     if type(cache) is not dict or type(counter) is not int:
         return [f"cache is {type(cache).__name__}, counter is {type(counter).__name__}"]
@@ -67,7 +70,7 @@ def cache_problems(stemmer):
         elif not (type(entry) is list and len(entry) == 2 and type(entry[0]) is str and type(entry[1]) is int):
             problems.append(f"entry {key!r}: {entry!r}")
         else:
-            if entry[0] != reference(key).decode():
+            if entry[0] != reference(key, algorithm).decode():
                 problems.append(f"entry {key!r} holds the stem {entry[0]!r}")
             users.setdefault(entry[1], []).append(key)
             if entry[1] >= counter:
@@ -76,14 +79,15 @@ def cache_problems(stemmer):
     return problems
 
 
-def working_problems(stemmer):
-    problems = cache_problems(stemmer)
+def working_problems(stemmer, algorithm="english"):
+    """Cached or not, every word stems by the object's one algorithm."""
+    problems = cache_problems(stemmer, algorithm)
     for word in PROBES:
         got = stemmer.stemWord(word)
-        want = reference(word)
+        want = reference(word, algorithm)
         if type(got) is not type(want) or got != want:
-            problems.append(f"afterwards stemWord({word!r}) gives {got!r}, not {want!r}")
-    return problems + cache_problems(stemmer)
+            problems.append(f"afterwards stemWord({word!r}) gives {got!r}, not {algorithm}'s {want!r}")
+    return problems + cache_problems(stemmer, algorithm)
 
 
 def snapshot(stemmer):
@@ -123,6 +127,7 @@ def stems_problems(got, words):
 
 class Operation:
     stemmer = None  # the object that must still work afterwards
+    algorithm = "english"  # the algorithm it must then stem by
 
     def prepare(self):
         pass
@@ -159,6 +164,60 @@ class ConstructUnknown(Operation):
     def succeeded(self, result):
         if type(result) is not KeyError or result.args != ("Stemming algorithm 'nonesuch' not found",):
             return [f"unknown algorithm gave {result!r}"]
+        return []
+
+
+class Reinitialise(Operation):
+    """A further __init__ of an object with a warm cache, whose cached words
+    include some that the new algorithm stems differently."""
+
+    def __init__(self, algorithm, bound):
+        self.new_algorithm, self.bound = algorithm, bound
+
+    def prepare(self):
+        self.algorithm = "english"
+        self.stemmer = prepared(10000, VOCABULARY[:20] + SWITCHED[:4])  # the other four are probed uncached
+        self.before = snapshot(self.stemmer)
+
+    def call(self):
+        try:
+            return self.stemmer.__init__(self.new_algorithm, self.bound)
+        except KeyError as error:
+            return error
+
+    def succeeded(self, result):
+        if self.new_algorithm in REFERENCES:
+            self.algorithm = self.new_algorithm
+            if result is not None or self.stemmer.maxCacheSize != self.bound or cache_of(self.stemmer) != ({}, 0):
+                return [f"after __init__: {result!r}, bound {self.stemmer.maxCacheSize}, {cache_of(self.stemmer)}"]
+            return []
+        # An unknown name: the object keeps its cache, counter and bound, and has no handle.
+        problems = unchanged_problems(self.stemmer, self.before) + self.bound_problems(10000)
+        if type(result) is not KeyError or result.args != (f"Stemming algorithm '{self.new_algorithm}' not found",):
+            problems.append(f"unknown algorithm gave {result!r}")
+        if self.has_handle():
+            problems.append("an object without a handle stemmed an uncached word")
+        self.stemmer.__init__("english")  # so that the checks afterwards have a handle to work with
+        return problems
+
+    def failed(self):
+        problems = unchanged_problems(self.stemmer, self.before) + self.bound_problems(10000)
+        if self.new_algorithm not in REFERENCES and not self.has_handle():
+            # The KeyError was raised, and then the interpreter ran out of memory
+            # (making its traceback): the outcome of an unknown name, with its error lost.
+            self.stemmer.__init__("english")
+        return problems
+
+    def has_handle(self):
+        try:
+            self.stemmer.stemWord("uncached")
+        except RuntimeError:
+            return False
+        return True
+
+    def bound_problems(self, bound):
+        if self.stemmer.maxCacheSize != bound:
+            return [f"bound {self.stemmer.maxCacheSize}, expected {bound}"]
         return []
 
 
@@ -306,6 +365,8 @@ OPERATIONS = {
     "construct": Construct("english"),
     "construct-keyword": Construct(algorithm="english", maxCacheSize=25, bound=25),
     "construct-unknown": ConstructUnknown(),
+    "reinitialise": Reinitialise("porter", 50),
+    "reinitialise-unknown": Reinitialise("nonesuch", 50),
     "hit-text": StemOne("connections", 10000, True),
     "hit-bytes": StemOne(b"connections", 10000, True),
     "miss-text": StemOne("naïvely", 10000, False),
@@ -375,7 +436,7 @@ def run(operation, k, stop):
     else:
         problems += operation.succeeded(result)
     if operation.stemmer is not None:
-        problems += working_problems(operation.stemmer)
+        problems += working_problems(operation.stemmer, operation.algorithm)
     operation.stemmer = result = None
     gc.collect()
     return outcome, [f"k={k}: {problem}" for problem in problems]
@@ -411,6 +472,8 @@ OPERATIONS = {
     "construct": 3,  # the object, the encoded name, the cache
     "construct-keyword": 3,
     "construct-unknown": 4,  # the object, the encoded name, the message, the KeyError
+    "reinitialise": 2,  # the encoded name, the cache
+    "reinitialise-unknown": 3,  # the encoded name, the message, the KeyError
     "hit-text": 1,  # the counter (a short ASCII key reuses a spare bytes object)
     "hit-bytes": 2,  # the counter, the returned bytes
     "miss-text": 5,  # the key, the stem, the entry and its items, the counter

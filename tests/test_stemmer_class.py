@@ -9,7 +9,7 @@ import weakref
 import pytest
 
 import Davuzod
-from conftest import cache_state
+from conftest import cache_state, run_child
 
 Stemmer = Davuzod.Davuzod
 
@@ -299,6 +299,31 @@ class TestLifecycle:
             with pytest.raises(RuntimeError, match="not initialised"):
                 obj.stemWords(["cats"])
 
+    def test_reinitialisation_that_fails_changes_nothing(self, english):
+        class Name(str):
+            def __rmod__(self, other):
+                raise LookupError("no message")
+
+        english.stemWords(["cats", "fairly"])
+        before = cache_state(english)
+        with pytest.raises(LookupError):
+            english.__init__(Name("klingon"), 7)
+        assert english.maxCacheSize == 10000 and cache_state(english) == before
+        assert english.stemWord("skies") == "sky"  # a miss: the English handle is still there
+
+    def test_old_cache_is_released_after_the_object_is_complete(self, english):
+        seen = []
+
+        class Watcher:
+            def __del__(self):
+                cache, counter = cache_state(english)
+                seen.append((english.maxCacheSize, dict(cache), counter, english.stemWord("fairly")))
+
+        english.stemWord("fairly")
+        cache_state(english)[0][b"watched"] = Watcher()
+        english.__init__("porter", 50)
+        assert seen == [(50, {}, 0, "fairli")]
+
     def test_failed_init_before_lookup_changes_nothing(self, english):
         english.stemWord("cats")
         before = cache_state(english)
@@ -334,6 +359,67 @@ class TestLifecycle:
         del stemmer, key
         gc.collect()
         assert probe() is None
+
+    def test_cycle_through_a_cache_entry_is_collected(self):
+        class Sub(Stemmer):
+            pass
+
+        stemmer = Sub("english")
+        stemmer.stemWord("cats")
+        cache_state(stemmer)[0][b"cats"][1] = stemmer  # stemmer -> cache -> entry -> stemmer
+        probe = weakref.ref(stemmer)
+        del stemmer
+        gc.collect()
+        assert probe() is None
+
+    def test_collected_cycles_release_their_handles(self):
+        # The C heap (where libstemmer keeps its handles) grows by what a
+        # thousand live handles take, and is back where it was once a
+        # thousand objects held in cycles through their entries are collected.
+        result = run_child("""
+            import ctypes, gc, weakref
+            import Davuzod
+
+            class MallocInfo(ctypes.Structure):
+                _fields_ = [(name, ctypes.c_size_t) for name in (
+                    "arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks", "uordblks", "fordblks",
+                    "keepcost")]
+
+            libc = ctypes.CDLL(None)
+            libc.mallinfo2.restype = MallocInfo
+
+            def in_use():
+                gc.collect()
+                return libc.mallinfo2().uordblks
+
+            class Sub(Davuzod.Davuzod):
+                pass
+
+            def stemmers(count, cyclic):
+                made = []
+                for _ in range(count):
+                    stemmer = Sub("english")
+                    stemmer.stemWord("cats")
+                    if cyclic:
+                        gc.get_referents(stemmer)[-2][b"cats"][1] = stemmer
+                        stemmer = weakref.ref(stemmer)
+                    made.append(stemmer)
+                return made
+
+            start = in_use()
+            live = stemmers(1000, cyclic=False)
+            per_handle = (in_use() - start) / 1000
+            del live
+            start = in_use()
+            probes = stemmers(1000, cyclic=True)
+            left = (in_use() - start) / 1000
+            assert all(probe() is None for probe in probes)
+            print(per_handle, left)
+        """)
+        per_handle, left = map(float, result.stdout.split())
+        if per_handle < 64:  # a sanitizer's allocator keeps the C heap out of malloc's statistics
+            pytest.skip(f"malloc's statistics do not show the handles ({per_handle:.0f} bytes each)")
+        assert left < per_handle / 4, (per_handle, left)
 
     def test_subclass_finaliser_runs(self):
         seen = []

@@ -10,7 +10,7 @@ from pathlib import Path
 import pytest
 
 import Davuzod
-from conftest import cache_state
+from conftest import cache_state, run_child
 
 Stemmer = Davuzod.Davuzod
 
@@ -404,6 +404,91 @@ def test_stems_agree_with_stemwords_program(algorithm, listname, tmp_path):
         s = Stemmer(algorithm, bound)
         assert s.stemWords(words) == reference
         assert [s.stemWord(w.encode()) for w in words] == [r.encode() for r in reference]
+
+
+INTERRUPTED = r"""
+    import gc, itertools, signal, sys
+    import Davuzod
+
+    container, kind, bound = sys.argv[1], sys.argv[2], int(sys.argv[3])
+    handled = []
+    finished = False
+
+
+    def on_timer(signum, frame):  # Ctrl-C's outcome, noting where and when it was handled
+        handled.append((frame.f_code.co_name, finished))
+        raise KeyboardInterrupt
+
+
+    signal.signal(signal.SIGALRM, on_timer)
+
+
+    class Arming(str):
+        # The first word starts the timer: its signal comes while the plain words after it are stemmed.
+        def encode(self, *args):
+            signal.setitimer(signal.ITIMER_REAL, 0.02)
+            return str.encode(self, *args)
+
+
+    class Marking(str):
+        # The last word: reached only by a call that was not interrupted.
+        def encode(self, *args):
+            global finished
+            finished = True
+            return str.encode(self, *args)
+
+
+    class Sub(Davuzod.Davuzod):
+        pass
+
+
+    stemmer = (Sub if kind == "subclass" else Davuzod.Davuzod)("english", bound)
+    reference = Davuzod.Davuzod("english", 0)
+    words = ["running", b"connections", "g\u00e9n\u00e9ralement", "cats"]
+    plain = itertools.islice(itertools.cycle(words), 2**22)
+    if container == "iterator":
+        source = itertools.chain([Arming("arming")], plain, [Marking("marking")])
+    else:
+        source = {"list": list, "tuple": tuple}[container](itertools.chain([Arming("arming")], plain, [Marking("marking")]))
+
+
+    def stem_all():
+        return stemmer.stemWords(source)
+
+
+    result = None
+    try:
+        result = stem_all()
+    except KeyboardInterrupt:
+        pass
+    assert result is None and handled == [("stem_all", False)], (result is None, handled)
+
+    # Every word stemmed before the interruption was stemmed whole.
+    cache, counter = gc.get_referents(stemmer)[-2:]
+    if bound > 0:
+        uses = [entry[1] for entry in cache.values()]
+        assert counter > 0 and len(set(uses)) == len(uses) and all(use < counter for use in uses), (uses, counter)
+        assert all(entry[0] == reference.stemWord(key).decode() for key, entry in cache.items())
+    else:
+        assert (cache, counter) == ({}, 0)
+    assert stemmer.stemWords(words) == reference.stemWords(words)
+    assert gc.get_referents(stemmer)[-1] == (counter + len(words) if bound > 0 else 0)
+"""
+
+
+@pytest.mark.parametrize(
+    "container, kind, bound",
+    [
+        ("list", "exact", 10000),
+        ("list", "exact", 0),
+        ("tuple", "exact", 10000),
+        ("iterator", "exact", 10000),
+        ("list", "subclass", 10000),
+        ("iterator", "subclass", 0),
+    ],
+)
+def test_signal_interrupts_a_long_stem_words(container, kind, bound):
+    run_child(INTERRUPTED, container, kind, str(bound))
 
 
 class TestReusedKeys:

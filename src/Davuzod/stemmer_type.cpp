@@ -1,6 +1,7 @@
 // The Davuzod class: object lifecycle around a libstemmer handle, pickling refusal, the type.
 #include <libstemmer.h>
 
+#include <memory>
 #include <utility>
 
 #include "../binding/binder.h"
@@ -79,22 +80,30 @@ void stemmer_dealloc(PyObject* self) noexcept {
     type->tp_free(self);
 }
 
-// The KeyError for a name libstemmer does not know. The message is made by the
-// % operator with the caller's own object, so a str subclass's __rmod__ wins.
-[[gnu::cold]] void raise_algorithm_not_found(PyObject* algorithm) noexcept {
+// An open libstemmer handle, released unless handed over.
+struct HandleDeleter {
+    void operator()(sb_stemmer* handle) const noexcept { sb_stemmer_delete(handle); }
+};
+using Handle = std::unique_ptr<sb_stemmer, HandleDeleter>;
+
+// The KeyError for a name libstemmer does not know, made but not raised. The
+// message is made by the % operator with the caller's own object, so a str
+// subclass's __rmod__ wins.
+[[gnu::cold]] Ref algorithm_not_found(PyObject* algorithm) noexcept {
     PyObject* format = text().not_found_format;
     Ref message = Ref::steal(PyUnicode_Check(algorithm) && !PyUnicode_CheckExact(algorithm)
                                  ? PyNumber_Remainder(format, algorithm)
                                  : PyUnicode_Format(format, algorithm));
     if (!message) {
-        return;
+        return {};
     }
-    Ref error = Ref::steal(PyObject_CallOneArg(PyExc_KeyError, message.get()));
-    if (error) {
-        PyErr_SetObject(PyExc_KeyError, error.get());
-    }
+    return Ref::steal(PyObject_CallOneArg(PyExc_KeyError, message.get()));
 }
 
+// A further __init__ either completes or, failing, leaves the object as it
+// was: everything it needs is made first, and only then is anything replaced.
+// (A name libstemmer does not know is not a failure of that kind: it leaves
+// the object without a handle, its cache as it was.)
 int stemmer_init(PyObject* self, PyObject* args, PyObject* kwargs) noexcept {
     Ref slots[max_params];
     if (!bind_dict(init_params, args, kwargs, slots)) {
@@ -122,25 +131,31 @@ int stemmer_init(PyObject* self, PyObject* args, PyObject* kwargs) noexcept {
     } else if ((name = PyBytes_AsString(encoded.get())) == nullptr) {
         return -1;
     }
-
     // libstemmer reads the name only during this call; the name ends at its first NUL.
-    StemmerObject* stemmer = as_stemmer(self);
-    sb_stemmer* opened = sb_stemmer_new(name, "UTF_8");
-    // The handle this object held before is released now that the new one is in hand.
-    sb_stemmer_delete(std::exchange(stemmer->cobj, opened));
+    Handle opened(sb_stemmer_new(name, "UTF_8"));
     encoded.reset();
-    if (opened == nullptr) {
-        raise_algorithm_not_found(algorithm);
+
+    StemmerObject* stemmer = as_stemmer(self);
+    if (!opened) {
+        Ref error = algorithm_not_found(algorithm);
+        if (!error) {
+            return -1;
+        }
+        sb_stemmer_delete(std::exchange(stemmer->cobj, nullptr));
+        PyErr_SetObject(PyExc_KeyError, error.get());
         return -1;
     }
-
-    stemmer->max_cache_size = bound;
-    replace_field(stemmer->counter, Ref::borrow(module_statics.zero));
     Ref cache = Ref::steal(PyDict_New());
     if (!cache) {
         return -1;
     }
-    replace_field(stemmer->cache, std::move(cache));
+
+    // Nothing below can fail. The old cache and counter are released last,
+    // with the object already complete: their release may run Python code.
+    sb_stemmer_delete(std::exchange(stemmer->cobj, opened.release()));
+    stemmer->max_cache_size = bound;
+    Ref old_cache = Ref::steal(std::exchange(stemmer->cache, cache.release()));
+    Ref old_counter = Ref::steal(std::exchange(stemmer->counter, Py_NewRef(module_statics.zero)));
     return 0;
 }
 

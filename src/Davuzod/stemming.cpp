@@ -164,9 +164,8 @@ Ref stem_and_store(PyObject* self, PyObject* word) noexcept {
     }
     PyList_SET_ITEM(entry.get(), 0, stem.new_reference());
     PyList_SET_ITEM(entry.get(), 1, current.new_reference());
-    // An entry holds a str and an int, which cannot form a cycle; as with the
-    // interpreter's own tuples of atoms, the collector need not walk it.
-    PyObject_GC_UnTrack(entry.get());
+    // The entry stays tracked by the collector: Python code can reach it
+    // (gc.get_referents) and make it part of a cycle.
     if (!PyBytes_CheckExact(word)) {
         caches_hold_other_keys = true;
     }
@@ -297,6 +296,16 @@ PyObject* stem_word(PyObject* self, PyObject* word) noexcept {
     return encode_stem(stem.get()).release();
 }
 
+// stemWords runs no Python code of its own over plain words, so the
+// interpreter would see a signal (Ctrl-C) only once the call ended: it looks
+// for one itself every so many words, between two words. A handler that
+// raises ends the call with its exception, as a failing word does.
+constexpr Py_ssize_t words_between_signal_checks = 4096;
+
+bool interrupted(Py_ssize_t words_done) noexcept {
+    return words_done % words_between_signal_checks == 0 && PyErr_CheckSignals() < 0;
+}
+
 // The exact class over an exact list: the result is sized once. It stays out of
 // the collector's sight while it has empty slots, since stemming a word may
 // run Python code (a str subclass's encode) that could otherwise find it.
@@ -323,6 +332,9 @@ PyObject* stem_list(PyObject* self, PyObject* words) noexcept {
                 return nullptr;
             }
         }
+        if (interrupted(i + 1)) {
+            return nullptr;  // the list's length is read again after any handler has run
+        }
     }
     if (i < expected) {
         Py_SET_SIZE(stems.get(), i);  // the list shrank; the slots past i were never filled
@@ -343,7 +355,8 @@ PyObject* stem_words(PyObject* self, PyObject* words) noexcept {
     auto stem_into = [&](PyObject* word) noexcept -> bool {
         Ref stem = Ref::steal(exact ? stem_word(self, word)
                                     : PyObject_CallMethodOneArg(self, text().stem_word, word));
-        return stem && PyList_Append(stems.get(), stem.get()) == 0;
+        return stem && PyList_Append(stems.get(), stem.get()) == 0 &&
+               !interrupted(PyList_GET_SIZE(stems.get()));
     };
     if (PyList_CheckExact(words)) {
         // The length is read again at every step: stemming may run code that changes the list.
