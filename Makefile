@@ -56,10 +56,17 @@ check: build build-asan check-installed
 
 # The sdist, then the wheel built from that sdist (so the sdist is shown to
 # hold all that a build needs), and a check that no build output slipped in.
+# The wheel's module carries libstemmer inside it; auditwheel tags the wheel
+# for the manylinux platforms that the symbol versions it uses allow, and
+# grafts nothing into it (a library it would graft fails the build).
 dist:
 	rm -rf dist
 	$(PYTHON) -m build --no-isolation --outdir dist .
 	! tar tzf dist/*.tar.gz | grep -E '^[^/]+/(build|dist|[.]hypothesis|[.]pytest_cache)/|[.]so$$'
+	auditwheel show dist/*-linux_*.whl
+	auditwheel repair --wheel-dir dist dist/*-linux_*.whl
+	rm dist/*-linux_*.whl
+	! $(PYTHON) -m zipfile -l dist/*.whl | grep -F '.libs/'
 
 # The wheel installed into a fresh virtual environment (test tools from the
 # root's own packages) and the suite run against that installation, away from
