@@ -1,7 +1,11 @@
-"""Shared fixtures: the module, stemmers, a view of an object's cache, child interpreters."""
+"""Shared fixtures: the module, stemmers, a view of an object's cache, child interpreters, stemwords."""
 
+import ctypes
+import ctypes.util
+import functools
 import gc
 import os
+import shutil
 import subprocess
 import sys
 import textwrap
@@ -36,3 +40,28 @@ def run_child(code, *args, check=True):
     if check and result.returncode != 0:
         raise AssertionError(f"child failed ({result.returncode}):\n{result.stdout}\n{result.stderr}")
     return result
+
+
+@functools.cache
+def _stemwords_or_why_not():
+    path = shutil.which("stemwords")
+    if path is None:
+        return None, "libstemmer's stemwords program is not installed"
+    # The installed wheel's module carries libstemmer inside it and is tested
+    # where libstemmer's shared library is absent; stemwords needs that library.
+    library = ctypes.util.find_library("stemmer")
+    if library is None:
+        return None, "stemwords needs libstemmer's shared library, which is not installed here"
+    try:
+        ctypes.CDLL(library)
+    except OSError as error:
+        return None, f"stemwords needs libstemmer's shared library, which cannot be loaded here ({error})"
+    return path, None
+
+
+def stemwords_program():
+    """The path of libstemmer's stemwords program; skips the test where stemwords cannot run."""
+    path, why_not = _stemwords_or_why_not()
+    if path is None:
+        pytest.skip(why_not)
+    return path
