@@ -42,26 +42,33 @@ def run_child(code, *args, check=True):
     return result
 
 
+# The installed wheel's module carries libstemmer inside it and is tested where
+# libstemmer's shared library is absent; what needs that library skips there.
 @functools.cache
-def _stemwords_or_why_not():
-    path = shutil.which("stemwords")
-    if path is None:
-        return None, "libstemmer's stemwords program is not installed"
-    # The installed wheel's module carries libstemmer inside it and is tested
-    # where libstemmer's shared library is absent; stemwords needs that library.
-    library = ctypes.util.find_library("stemmer")
-    if library is None:
-        return None, "stemwords needs libstemmer's shared library, which is not installed here"
+def _libstemmer_or_why_not():
+    name = ctypes.util.find_library("stemmer")
+    if name is None:
+        return None, "libstemmer's shared library is not installed here"
     try:
-        ctypes.CDLL(library)
+        return ctypes.CDLL(name), None
     except OSError as error:
-        return None, f"stemwords needs libstemmer's shared library, which cannot be loaded here ({error})"
-    return path, None
+        return None, f"libstemmer's shared library cannot be loaded here ({error})"
+
+
+def libstemmer_shared_library():
+    """libstemmer's shared library, loaded; skips the test where it cannot be loaded."""
+    library, why_not = _libstemmer_or_why_not()
+    if library is None:
+        pytest.skip(why_not)
+    return library
 
 
 def stemwords_program():
     """The path of libstemmer's stemwords program; skips the test where stemwords cannot run."""
-    path, why_not = _stemwords_or_why_not()
+    path = shutil.which("stemwords")
     if path is None:
-        pytest.skip(why_not)
+        pytest.skip("libstemmer's stemwords program is not installed")
+    _, why_not = _libstemmer_or_why_not()
+    if why_not is not None:
+        pytest.skip(f"stemwords needs libstemmer's shared library: {why_not}")
     return path
