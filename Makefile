@@ -14,8 +14,9 @@ ifeq ($(IN_ROOT),1)
 
 # The release module, and the same sources against the debug interpreter,
 # whose own assertions and reference accounting check the module's.
+CONFIGURE_RELEASE = cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=/usr/bin/$(PYTHON)
 $(RELEASE_DIR)/build.ninja:
-	cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=/usr/bin/$(PYTHON)
+	$(CONFIGURE_RELEASE)
 
 $(DEBUG_DIR)/build.ninja:
 	cmake -S . -B $(DEBUG_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPython_EXECUTABLE=/usr/bin/$(PYTHON_DEBUG)
@@ -90,8 +91,10 @@ check-installed: dist
 	python3 -m mypy --strict --no-incremental $(CURDIR)/Davuzod.pyi
 	cd /tmp && $(VENV)/bin/python -m pytest -p no:cacheprovider --rootdir=$(CURDIR) -c $(CURDIR)/pyproject.toml $(CURDIR)/tests
 
-# Quiet when the build succeeds; on failure the build runs again to show why.
-demo: $(RELEASE_DIR)/build.ninja
+# Quiet when the configuration and build succeed (CMake reports its errors on
+# stderr); on a failed build the build runs again to show why.
+demo:
+	@[ -f $(RELEASE_DIR)/build.ninja ] || $(CONFIGURE_RELEASE) >/dev/null
 	@cmake --build $(RELEASE_DIR) >/dev/null || cmake --build $(RELEASE_DIR)
 	@PYTHONPATH=$(CURDIR)/$(RELEASE_DIR) $(PYTHON) examples/demo.py
 
