@@ -14,8 +14,9 @@ ifeq ($(IN_ROOT),1)
 
 # The release module, and the same sources against the debug interpreter,
 # whose own assertions and reference accounting check the module's.
+CONFIGURE_RELEASE = cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=/usr/bin/$(PYTHON)
 $(RELEASE_DIR)/build.ninja:
-	cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=/usr/bin/$(PYTHON)
+	$(CONFIGURE_RELEASE)
 
 $(DEBUG_DIR)/build.ninja:
 	cmake -S . -B $(DEBUG_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPython_EXECUTABLE=/usr/bin/$(PYTHON_DEBUG)
@@ -49,7 +50,7 @@ SANITIZER_ENV = LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-fi
 VALGRIND_TESTS = tests/test_stemmer_class.py tests/test_cache.py tests/test_stemming.py \
 	tests/test_binding.py tests/test_catalogue.py
 
-check: build build-asan check-installed
+check: build build-asan
 	$(PYTHON) tools/private_symbols.py $(RELEASE_DIR)/Davuzod.*.so
 	$(SANITIZER_ENV) PYTHONPATH=$(CURDIR)/$(ASAN_DIR) $(PYTHON) -m pytest -p no:cacheprovider
 	PYTHONMALLOC=malloc PYTHONPATH=$(CURDIR)/$(RELEASE_DIR) valgrind --tool=memcheck --error-exitcode=99 \
@@ -58,27 +59,44 @@ check: build build-asan check-installed
 
 # The sdist, then the wheel built from that sdist (so the sdist is shown to
 # hold all that a build needs), and a check that no build output slipped in.
+# The wheel's module carries libstemmer inside it; auditwheel tags the wheel
+# for the manylinux platforms that the symbol versions it uses allow, and
+# grafts nothing into it (a library it would graft fails the build).
 dist:
 	rm -rf dist
 	$(PYTHON) -m build --no-isolation --outdir dist .
 	! tar tzf dist/*.tar.gz | grep -E '^[^/]+/(build|dist|[.]hypothesis|[.]pytest_cache)/|[.]so$$'
+	auditwheel show dist/*-linux_*.whl
+	auditwheel repair --wheel-dir dist dist/*-linux_*.whl
+	rm dist/*-linux_*.whl
+	! $(PYTHON) -m zipfile -l dist/*.whl | grep -F '.libs/'
 
 # The wheel installed into a fresh virtual environment (test tools from the
 # root's own packages) and the suite run against that installation, away from
-# the build tree: a file missing from the wheel fails here. Then mypy, in
-# strict mode, over the stubs as installed and a small typed program.
+# the build tree: a file missing from the wheel fails here. It runs where
+# libstemmer's shared library cannot be loaded (the root entered with the
+# library covered, see below), as on a machine without libstemmer: a module
+# that needs it fails to import. Then mypy, in strict mode, over the stubs as
+# installed and a small typed program.
 VENV := /tmp/davuzod-venv
 check-installed: dist
+	@if $(PYTHON) -c "import ctypes; ctypes.CDLL('libstemmer.so.0d')" 2>/dev/null; then \
+		echo "check-installed: libstemmer's shared library is loadable here; run 'make check-installed' from outside the root" >&2; exit 1; fi
 	rm -rf $(VENV)
 	$(PYTHON) -m venv --system-site-packages $(VENV)
 	$(VENV)/bin/pip install --no-index --no-deps --quiet dist/*.whl
+	module=$$(cd /tmp && $(VENV)/bin/python -c "import importlib.util; print(importlib.util.find_spec('Davuzod').origin)"); \
+		if readelf -d "$$module" | grep -F NEEDED | grep -F libstemmer; then \
+		echo "check-installed: $$module needs libstemmer's shared library" >&2; exit 1; fi
 	cd /tmp && $(VENV)/bin/python -c "import Davuzod, sys; assert Davuzod.__file__.startswith(sys.prefix), Davuzod.__file__"
 	cd /tmp && python3 -m mypy --strict --no-incremental --python-executable $(VENV)/bin/python $(CURDIR)/tests/typing/usage.py
 	python3 -m mypy --strict --no-incremental $(CURDIR)/Davuzod.pyi
 	cd /tmp && $(VENV)/bin/python -m pytest -p no:cacheprovider --rootdir=$(CURDIR) -c $(CURDIR)/pyproject.toml $(CURDIR)/tests
 
-# Quiet when the build succeeds; on failure the build runs again to show why.
-demo: $(RELEASE_DIR)/build.ninja
+# Quiet when the configuration and build succeed (CMake reports its errors on
+# stderr); on a failed build the build runs again to show why.
+demo:
+	@[ -f $(RELEASE_DIR)/build.ninja ] || $(CONFIGURE_RELEASE) >/dev/null
 	@cmake --build $(RELEASE_DIR) >/dev/null || cmake --build $(RELEASE_DIR)
 	@PYTHONPATH=$(CURDIR)/$(RELEASE_DIR) $(PYTHON) examples/demo.py
 
@@ -88,7 +106,16 @@ bench: build
 
 else
 
-build test check check-installed dist demo bench:
+build test dist demo bench:
 	@tools/devroot run $(MAKE) --no-print-directory IN_ROOT=1 BENCH_ARGS="$(BENCH_ARGS)" $@
+
+# The installed wheel's run, in the root with libstemmer's shared library
+# covered; then the sanitizer and valgrind runs, in the root as it is.
+LIBSTEMMER_SHARED := /usr/lib/*/libstemmer.so.*
+check-installed:
+	@DEVROOT_HIDE='$(LIBSTEMMER_SHARED)' tools/devroot run $(MAKE) --no-print-directory IN_ROOT=1 $@
+
+check: check-installed
+	@tools/devroot run $(MAKE) --no-print-directory IN_ROOT=1 $@
 
 endif

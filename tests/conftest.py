@@ -1,7 +1,11 @@
-"""Shared fixtures: the module, stemmers, a view of an object's cache, child interpreters, Hypothesis's profile."""
+"""Shared fixtures: the module, stemmers, a view of an object's cache, child interpreters, stemwords, Hypothesis's profile."""
 
+import ctypes
+import ctypes.util
+import functools
 import gc
 import os
+import shutil
 import subprocess
 import sys
 import textwrap
@@ -44,3 +48,35 @@ def run_child(code, *args, check=True):
     if check and result.returncode != 0:
         raise AssertionError(f"child failed ({result.returncode}):\n{result.stdout}\n{result.stderr}")
     return result
+
+
+# The installed wheel's module carries libstemmer inside it and is tested where
+# libstemmer's shared library is absent; what needs that library skips there.
+@functools.cache
+def _libstemmer_or_why_not():
+    name = ctypes.util.find_library("stemmer")
+    if name is None:
+        return None, "libstemmer's shared library is not installed here"
+    try:
+        return ctypes.CDLL(name), None
+    except OSError as error:
+        return None, f"libstemmer's shared library cannot be loaded here ({error})"
+
+
+def libstemmer_shared_library():
+    """libstemmer's shared library, loaded; skips the test where it cannot be loaded."""
+    library, why_not = _libstemmer_or_why_not()
+    if library is None:
+        pytest.skip(why_not)
+    return library
+
+
+def stemwords_program():
+    """The path of libstemmer's stemwords program; skips the test where stemwords cannot run."""
+    path = shutil.which("stemwords")
+    if path is None:
+        pytest.skip("libstemmer's stemwords program is not installed")
+    _, why_not = _libstemmer_or_why_not()
+    if why_not is not None:
+        pytest.skip(f"stemwords needs libstemmer's shared library: {why_not}")
+    return path

@@ -6,11 +6,12 @@ import sys
 import pytest
 
 import Davuzod
+from conftest import libstemmer_shared_library
 
 
 def libstemmer_names():
     """The names in libstemmer's own list, read up to its null terminator."""
-    library = ctypes.CDLL("libstemmer.so.0d")
+    library = libstemmer_shared_library()
     library.sb_stemmer_list.argtypes = []
     library.sb_stemmer_list.restype = ctypes.POINTER(ctypes.c_char_p)
     array = library.sb_stemmer_list()

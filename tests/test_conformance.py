@@ -11,7 +11,6 @@ build the twelve paths together still cover every word of every list.
 import functools
 import math
 import os
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -20,6 +19,7 @@ from pathlib import Path
 import pytest
 
 import Davuzod
+from conftest import stemwords_program
 
 DICTIONARIES = Path("/usr/share/dict")
 WORD_LISTS = {  # list file: algorithm
@@ -81,9 +81,7 @@ def load(name):
         pytest.skip(f"{source} is not installed")
     if algorithm not in Davuzod.algorithms():
         pytest.skip(f"no {algorithm} algorithm in this libstemmer")
-    stemwords = shutil.which("stemwords")
-    if stemwords is None:
-        pytest.skip("libstemmer's stemwords program is not installed")
+    stemwords = stemwords_program()
     raw = source.read_bytes()
     try:
         raw.decode("utf-8")

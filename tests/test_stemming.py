@@ -10,7 +10,7 @@ from pathlib import Path
 import pytest
 
 import Davuzod
-from conftest import cache_state, run_child
+from conftest import cache_state, run_child, stemwords_program
 
 Stemmer = Davuzod.Davuzod
 
@@ -394,11 +394,12 @@ def test_stems_agree_with_stemwords_program(algorithm, listname, tmp_path):
     path = Path("/usr/share/dict") / listname
     if not path.exists():
         pytest.skip(f"{path} is not installed")
+    stemwords = stemwords_program()
     words = sample_words(path)
     source = tmp_path / "words.txt"
     source.write_text("\n".join(words) + "\n", encoding="utf-8")
     reference = subprocess.run(
-        ["stemwords", "-l", algorithm, "-i", str(source)], capture_output=True, check=True
+        [stemwords, "-l", algorithm, "-i", str(source)], capture_output=True, check=True
     ).stdout.decode("utf-8").split("\n")[: len(words)]
     for bound in (CACHED, UNCACHED, 7):
         s = Stemmer(algorithm, bound)
