@@ -35,8 +35,8 @@ build-asan: $(ASAN_DIR)/build.ninja
 	cmake --build $(ASAN_DIR)
 
 test: build build-debug
-	PYTHONPATH=$(CURDIR)/$(RELEASE_DIR) $(PYTHON) -m pytest
-	PYTHONPATH=$(CURDIR)/$(DEBUG_DIR) $(PYTHON_DEBUG) -m pytest -p no:cacheprovider
+	PYTHONPATH=$(CURDIR)/$(RELEASE_DIR):$(CURDIR)/src $(PYTHON) -m pytest
+	PYTHONPATH=$(CURDIR)/$(DEBUG_DIR):$(CURDIR)/src $(PYTHON_DEBUG) -m pytest -p no:cacheprovider
 
 # The whole suite on the AddressSanitizer and UndefinedBehaviorSanitizer build
 # (the interpreter itself is not instrumented, so the runtimes are preloaded and
@@ -49,8 +49,8 @@ VALGRIND_TESTS = tests/test_stemmer_class.py tests/test_cache.py tests/test_stem
 	tests/test_binding.py tests/test_catalogue.py
 
 check: build build-asan check-installed
-	$(SANITIZER_ENV) PYTHONPATH=$(CURDIR)/$(ASAN_DIR) $(PYTHON) -m pytest -p no:cacheprovider
-	PYTHONMALLOC=malloc PYTHONPATH=$(CURDIR)/$(RELEASE_DIR) valgrind --tool=memcheck --error-exitcode=99 \
+	$(SANITIZER_ENV) PYTHONPATH=$(CURDIR)/$(ASAN_DIR):$(CURDIR)/src $(PYTHON) -m pytest -p no:cacheprovider
+	PYTHONMALLOC=malloc PYTHONPATH=$(CURDIR)/$(RELEASE_DIR):$(CURDIR)/src valgrind --tool=memcheck --error-exitcode=99 \
 		--leak-check=full --show-leak-kinds=definite --errors-for-leak-kinds=definite \
 		$(PYTHON) -m pytest -q -p no:cacheprovider $(VALGRIND_TESTS)
 
@@ -71,6 +71,8 @@ check-installed: dist
 	$(PYTHON) -m venv --system-site-packages $(VENV)
 	$(VENV)/bin/pip install --no-index --no-deps --quiet dist/*.whl
 	cd /tmp && $(VENV)/bin/python -c "import Davuzod, sys; assert Davuzod.__file__.startswith(sys.prefix), Davuzod.__file__"
+	cd /tmp && $(VENV)/bin/python -c "import lexvale, sys; assert lexvale.__file__.startswith(sys.prefix), lexvale.__file__"
+	python3 -m mypy --strict --no-incremental $(CURDIR)/src/lexvale
 	cd /tmp && python3 -m mypy --strict --no-incremental --python-executable $(VENV)/bin/python $(CURDIR)/tests/typing/usage.py
 	python3 -m mypy --strict --no-incremental $(CURDIR)/Davuzod.pyi
 	cd /tmp && $(VENV)/bin/python -m pytest -p no:cacheprovider --rootdir=$(CURDIR) -c $(CURDIR)/pyproject.toml $(CURDIR)/tests
@@ -78,11 +80,11 @@ check-installed: dist
 # Quiet when the build succeeds; on failure the build runs again to show why.
 demo: $(RELEASE_DIR)/build.ninja
 	@cmake --build $(RELEASE_DIR) >/dev/null || cmake --build $(RELEASE_DIR)
-	@PYTHONPATH=$(CURDIR)/$(RELEASE_DIR) $(PYTHON) examples/demo.py
+	@PYTHONPATH=$(CURDIR)/$(RELEASE_DIR):$(CURDIR)/src $(PYTHON) examples/demo.py
 
 bench: build
 	cmake --build $(RELEASE_DIR) --target stem_floor
-	PYTHONPATH=$(CURDIR)/$(RELEASE_DIR) $(PYTHON) benchmark.py $(BENCH_ARGS)
+	PYTHONPATH=$(CURDIR)/$(RELEASE_DIR):$(CURDIR)/src $(PYTHON) benchmark.py $(BENCH_ARGS)
 
 else
 
