@@ -37,8 +37,8 @@ build-asan: $(ASAN_DIR)/build.ninja
 	cmake --build $(ASAN_DIR) --target version_warning
 
 test: build build-debug
-	PYTHONPATH=$(CURDIR)/$(RELEASE_DIR) $(PYTHON) -m pytest
-	PYTHONPATH=$(CURDIR)/$(DEBUG_DIR) $(PYTHON_DEBUG) -m pytest -p no:cacheprovider
+	PYTHONPATH=$(CURDIR)/$(RELEASE_DIR):$(CURDIR)/src $(PYTHON) -m pytest
+	PYTHONPATH=$(CURDIR)/$(DEBUG_DIR):$(CURDIR)/src $(PYTHON_DEBUG) -m pytest -p no:cacheprovider
 
 # The whole suite on the AddressSanitizer and UndefinedBehaviorSanitizer build
 # (the interpreter itself is not instrumented, so the runtimes are preloaded and
@@ -52,8 +52,8 @@ VALGRIND_TESTS = tests/test_stemmer_class.py tests/test_cache.py tests/test_stem
 
 check: build build-asan
 	$(PYTHON) tools/private_symbols.py $(RELEASE_DIR)/Davuzod.*.so
-	$(SANITIZER_ENV) PYTHONPATH=$(CURDIR)/$(ASAN_DIR) $(PYTHON) -m pytest -p no:cacheprovider
-	PYTHONMALLOC=malloc PYTHONPATH=$(CURDIR)/$(RELEASE_DIR) valgrind --tool=memcheck --error-exitcode=99 \
+	$(SANITIZER_ENV) PYTHONPATH=$(CURDIR)/$(ASAN_DIR):$(CURDIR)/src $(PYTHON) -m pytest -p no:cacheprovider
+	PYTHONMALLOC=malloc PYTHONPATH=$(CURDIR)/$(RELEASE_DIR):$(CURDIR)/src valgrind --tool=memcheck --error-exitcode=99 \
 		--leak-check=full --show-leak-kinds=definite --errors-for-leak-kinds=definite \
 		$(PYTHON) -m pytest -q -p no:cacheprovider $(VALGRIND_TESTS)
 
@@ -89,6 +89,8 @@ check-installed: dist
 		if readelf -d "$$module" | grep -F NEEDED | grep -F libstemmer; then \
 		echo "check-installed: $$module needs libstemmer's shared library" >&2; exit 1; fi
 	cd /tmp && $(VENV)/bin/python -c "import Davuzod, sys; assert Davuzod.__file__.startswith(sys.prefix), Davuzod.__file__"
+	cd /tmp && $(VENV)/bin/python -c "import lexvale, sys; assert lexvale.__file__.startswith(sys.prefix), lexvale.__file__"
+	python3 -m mypy --strict --no-incremental $(CURDIR)/src/lexvale
 	cd /tmp && python3 -m mypy --strict --no-incremental --python-executable $(VENV)/bin/python $(CURDIR)/tests/typing/usage.py
 	python3 -m mypy --strict --no-incremental $(CURDIR)/Davuzod.pyi
 	cd /tmp && $(VENV)/bin/python -m pytest -p no:cacheprovider --rootdir=$(CURDIR) -c $(CURDIR)/pyproject.toml $(CURDIR)/tests
@@ -98,11 +100,11 @@ check-installed: dist
 demo:
 	@[ -f $(RELEASE_DIR)/build.ninja ] || $(CONFIGURE_RELEASE) >/dev/null
 	@cmake --build $(RELEASE_DIR) >/dev/null || cmake --build $(RELEASE_DIR)
-	@PYTHONPATH=$(CURDIR)/$(RELEASE_DIR) $(PYTHON) examples/demo.py
+	@PYTHONPATH=$(CURDIR)/$(RELEASE_DIR):$(CURDIR)/src $(PYTHON) examples/demo.py
 
 bench: build
 	cmake --build $(RELEASE_DIR) --target stem_floor capi_floor
-	PYTHONPATH=$(CURDIR)/$(RELEASE_DIR) $(PYTHON) benchmark.py $(BENCH_ARGS)
+	PYTHONPATH=$(CURDIR)/$(RELEASE_DIR):$(CURDIR)/src $(PYTHON) benchmark.py $(BENCH_ARGS)
 
 else
 

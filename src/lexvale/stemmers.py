@@ -1,0 +1,72 @@
+"""Per-thread, per-process stemmers.
+
+A ``Davuzod`` object serves one thread at a time (its libstemmer handle keeps
+the last stem between calls) and cannot be pickled. ``stemmer()`` hands each
+thread of each process an object of its own, made on first use and kept for
+the thread's life, so that code holding only a configuration (an ``Analyzer``,
+a language name) can be shared by threads and shipped to processes.
+"""
+
+from __future__ import annotations
+
+import os
+import threading
+
+import Davuzod
+
+from .languages import resolve
+
+__all__ = ["stemmer"]
+
+
+class _PerThread(threading.local):
+    def __init__(self) -> None:
+        self.stemmers: dict[tuple[str, int], Davuzod.Davuzod] = {}
+
+
+_local = _PerThread()
+
+
+def _forget_after_fork() -> None:
+    # The forking thread's objects would otherwise be inherited by the child's
+    # main thread: the child starts again with objects of its own.
+    global _local
+    _local = _PerThread()
+
+
+os.register_at_fork(after_in_child=_forget_after_fork)
+
+
+def stemmer(language: str = "english", cache_size: int = 10000) -> Davuzod.Davuzod:
+    """The calling thread's own stemmer for `language` and `cache_size` in this process.
+
+    It is created on first use and the same object is returned to the same
+    thread afterwards; another thread, or a child process after ``fork``, gets
+    an object of its own. `language` is an algorithm name or ISO 639 code in
+    any case (see ``lexvale.languages.resolve``); `cache_size` is the object's
+    ``maxCacheSize``.
+
+    >>> stemmer("en").stemWords(["running", "cats"])
+    ['run', 'cat']
+    >>> stemmer("English") is stemmer("english")
+    True
+
+    The object is meant for this thread only: do not hand it to another
+    thread or keep it across ``fork``; call ``stemmer()`` there instead.
+    """
+    stemmers = _local.stemmers
+    try:
+        return stemmers[language, cache_size]
+    except (KeyError, TypeError):
+        pass
+    name = resolve(language)
+    if type(cache_size) is not int:
+        if isinstance(cache_size, bool) or not isinstance(cache_size, int):
+            raise TypeError(f"cache_size must be an int, not {type(cache_size).__name__}")
+        cache_size = int(cache_size)
+    made = stemmers.get((name, cache_size))
+    if made is None:
+        made = Davuzod.Davuzod(name, cache_size)
+        stemmers[name, cache_size] = made
+    stemmers[language, cache_size] = made
+    return made

@@ -1,0 +1,260 @@
+"""lexvale.Analyzer: tokens, preparation order, offsets, configuration and bad input."""
+
+import copy
+import pickle
+import re
+import unicodedata
+from pathlib import Path
+
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+import Davuzod
+import lexvale
+from lexvale import DEFAULT_PATTERN, Analyzer, Token
+
+FORTUNES = Path("/usr/share/games/fortunes")
+
+
+def stems(language, words):
+    return Davuzod.Davuzod(language).stemWords(words)
+
+
+@pytest.fixture(scope="module")
+def running_text():
+    files = sorted(p for p in FORTUNES.glob("*") if p.is_file() and p.suffix not in (".dat", ".u8"))
+    if not files:
+        pytest.skip("Debian's fortunes package is not installed")
+    return "\n".join(p.read_bytes().decode("utf-8", "replace") for p in files[:6])
+
+
+def test_default_analyzer_is_the_hand_written_pipeline(running_text):
+    expected = stems("english", re.findall(DEFAULT_PATTERN, running_text.lower()))
+    assert len(expected) > 20000
+    assert Analyzer()(running_text) == expected
+    # The short cut for text without marks and the full pattern find the same words.
+    for narrow in (running_text.encode("ascii", "ignore").decode(), running_text.encode("latin-1", "ignore").decode(
+            "latin-1") + " Ça été ÀÉÎÕÜ ñ"):
+        assert Analyzer()(narrow) == stems("english", re.findall(DEFAULT_PATTERN, narrow.lower()))
+
+
+@pytest.mark.parametrize(
+    "language, text, expected",
+    [
+        # Apostrophes stay inside words, where the algorithms expect them.
+        ("english", "John's students' books", ["john", "student", "book"]),
+        ("english", "Don't stop at five o'clock", ["don't", "stop", "at", "five", "o'clock"]),
+        ("english", "John’s dog", ["john", "dog"]),  # the typographic apostrophe is the same one
+        ("english", "'quoted' words''", ["quot", "word"]),
+        ("french", "L'homme qu'il aimait", ["homm", "il", "aim"]),
+        # Hyphens, digits and underscores split words.
+        ("english", "well-known mp3s snake_cases", ["well", "known", "mp", "s", "snake", "case"]),
+        # Combining marks belong to the word they are written on.
+        ("hindi", "हिन्दी भाषाओं", stems("hindi", ["हिन्दी", "भाषाओं"])),
+        ("french", "cafe\u0301s", ["caf"]),
+    ],
+)
+def test_default_pattern_keeps_words_the_algorithms_expect(language, text, expected):
+    assert Analyzer(language)(text) == expected
+
+
+@pytest.mark.parametrize("word", ["Straße", "STRASSE", "strasse", "straße"])
+def test_german_sharp_s_stems_the_same_in_every_case(word):
+    # str.lower keeps "ß"; the German algorithm itself treats it as "ss".
+    assert Analyzer("german")(word) == ["strass"]
+
+
+def test_lower_case_keeps_letters_that_case_folding_would_rewrite():
+    # The Greek algorithm reads a final sigma either way; an English text keeps its "ß".
+    assert Analyzer("greek")("ΟΔΟΣ") == Analyzer("greek")("οδοσ") == stems("greek", ["οδος"])
+    assert Analyzer("english")("STRAßE") == ["straße"]
+    assert Analyzer("english")("STRAßE") != stems("english", ["STRAßE".casefold()])
+
+
+def test_lowercase_false_stems_the_words_as_written():
+    assert Analyzer(lowercase=False)("Running CATS cats") == stems("english", ["Running", "CATS", "cats"])
+
+
+@pytest.mark.parametrize(
+    "options, text, expected",
+    [
+        ({"stopwords": ["The", "A"]}, "THE cats and a dog", ["cat", "and", "dog"]),
+        ({"protected": ["Running"]}, "RUNNING runners", ["running", "runner"]),
+        ({"overrides": {"Geese": "goose"}}, "geese GEESE", ["goose", "goose"]),
+        # Stop words go first, then protection, then overrides.
+        ({"stopwords": ["news"], "protected": ["news"]}, "news today", ["today"]),
+        ({"protected": ["geese"], "overrides": {"geese": "goose"}}, "geese", ["geese"]),
+        # Keys are normalised as the text is: a decomposed key matches composed text.
+        ({"stopwords": ["cafe\u0301"]}, "Café crème", ["crème"]),
+        ({"normalize": "NFKC", "protected": ["ﬁnding"]}, "FINDING ﬁnding", ["finding", "finding"]),
+        ({"lowercase": False, "stopwords": ["The"]}, "The the", ["the"]),
+    ],
+)
+def test_order_of_work_and_prepared_keys(options, text, expected):
+    assert Analyzer(**options)(text) == expected
+
+
+@pytest.mark.parametrize(
+    "normalize, text",
+    [
+        ("NFKC", "ﬁnding the ﬂowers"),  # a ligature becomes two letters
+        ("NFC", "İstanbul İZMİR"),  # one capital lower-cases to two code points
+        ("NFC", "cafe\u0301s and cre\u0300me"),  # a letter and its accent become one
+        ("NFC", "\u1100\u1161\u11a8 Korean"),  # three jamo become one syllable
+        ("NFKC", "℅ ½ ㎏ words"),  # one character becomes a letter, a symbol and a letter
+        ("NFC", "ΟΔΟΣ ΣΟΦΙΑ"),
+        (None, "İstanbul"),
+    ],
+)
+def test_token_offsets_point_into_the_original_text(normalize, text):
+    analyzer = Analyzer(normalize=normalize)
+    tokens = analyzer.tokens(text)
+    assert tokens
+    for token in tokens:
+        assert isinstance(token, Token)
+        assert text[token.start : token.end] == token.word
+        assert token.word.strip() == token.word and token.word
+    assert [t.stem for t in tokens] == analyzer(text)
+    assert [t.start for t in tokens] == sorted(t.start for t in tokens)
+
+
+def test_token_offsets_of_the_awkward_cases():
+    assert Analyzer(normalize="NFKC").tokens("a ﬁnding") == [
+        Token("a", 0, 1, "a"), Token("find", 2, 8, "ﬁnding")
+    ]
+    assert Analyzer().tokens("İstanbul's") == [Token("i̇stanbul", 0, 10, "İstanbul's")]
+    assert Analyzer("french").tokens("x cafe\u0301s") == [Token("x", 0, 1, "x"), Token("caf", 2, 8, "cafe\u0301s")]
+
+
+PIECES = ["a", "B", " ", "\u0301", "ﬁ", "İ", "Σ", "ß", "'", "’", "-", "1", "\u1100", "\u1161", "℅", "é", "\u093f", "क", "\n"]
+
+
+@settings(max_examples=300, derandomize=True, deadline=None)
+@given(st.lists(st.sampled_from(PIECES), max_size=30).map("".join), st.sampled_from(["NFC", "NFKC", None]),
+       st.booleans())
+def test_tokens_agree_with_the_call_on_any_text(text, normalize, lowercase):
+    analyzer = Analyzer(normalize=normalize, lowercase=lowercase)
+    tokens = analyzer.tokens(text)
+    assert [t.stem for t in tokens] == analyzer(text)
+    for token in tokens:
+        assert text[token.start : token.end] == token.word
+        assert 0 <= token.start < token.end <= len(text)
+
+
+CONFIGURATIONS = [
+    {},
+    {"language": "german", "lowercase": False, "normalize": None},
+    {"normalize": "NFKC", "stopwords": ["the", "a"], "protected": ["news"], "overrides": {"geese": "goose"}},
+    {"pattern": r"\w+", "cache_size": 0},
+    {"pattern": re.compile(r"[a-z]+", re.IGNORECASE)},
+]
+
+
+@pytest.mark.parametrize("config", CONFIGURATIONS)
+def test_pickles_copies_and_reprs_as_its_configuration(config):
+    analyzer = Analyzer(**config)
+    text = "The geese were running to THE news"
+    for other in (pickle.loads(pickle.dumps(analyzer)), copy.deepcopy(analyzer), copy.copy(analyzer),
+                  eval(repr(analyzer), {"Analyzer": Analyzer, "re": re})):
+        assert other == analyzer and hash(other) == hash(analyzer)
+        assert other(text) == analyzer(text)
+    assert b"Davuzod" not in pickle.dumps(analyzer)
+
+
+def test_equality_is_by_configuration():
+    assert Analyzer("EN") == Analyzer("english") == Analyzer("eng")
+    assert Analyzer(stopwords=["The"]) == Analyzer(stopwords=("the", "THE"))
+    distinct = [Analyzer(**config) for config in CONFIGURATIONS] + [Analyzer("porter"), Analyzer(cache_size=5)]
+    assert len(set(distinct)) == len(distinct)
+    assert Analyzer() != "english"
+
+
+def test_settings_are_read_only_and_replace_makes_a_copy():
+    analyzer = Analyzer("english", stopwords=["the"])
+    with pytest.raises(AttributeError):
+        analyzer.language = "german"
+    with pytest.raises(AttributeError):
+        analyzer.extra = 1
+    with pytest.raises(AttributeError):
+        del analyzer.language
+    with pytest.raises(TypeError):
+        analyzer.overrides["x"] = "y"
+    french = copy.replace(analyzer, language="fr")
+    assert (french.language, french.stopwords, analyzer.language) == ("french", frozenset({"the"}), "english")
+    with pytest.raises(TypeError, match="no setting 'colour'"):
+        copy.replace(analyzer, colour="red")
+
+
+def test_repr_shows_the_settings_that_differ():
+    assert repr(Analyzer()) == "Analyzer('english')"
+    assert repr(Analyzer("DE", lowercase=False, stopwords=["Der"])) == (
+        "Analyzer('german', lowercase=False, stopwords=('Der',))"
+    )
+
+
+@pytest.mark.parametrize("bad", [None, 3, 2.5, b"bytes", bytearray(b"x"), ["text"]])
+def test_text_that_is_not_str_raises_type_error_naming_the_type(bad):
+    for method in (Analyzer(), Analyzer().tokens):
+        with pytest.raises(TypeError, match=type(bad).__name__):
+            method(bad)
+
+
+@pytest.mark.parametrize("position, bad", [(0, None), (1, b"cats"), (2, 7), (1, ["x"])])
+def test_stem_words_names_the_position_of_a_bad_item(position, bad):
+    words = ["running", "cats", "dogs"]
+    words[position] = bad
+    with pytest.raises(TypeError, match=rf"item {position} is a {type(bad).__name__}"):
+        Analyzer().stem_words(words)
+
+
+@pytest.mark.parametrize("bad", ["running", b"running"])
+def test_stem_words_refuses_a_single_string(bad):
+    with pytest.raises(TypeError, match="iterable of words"):
+        Analyzer().stem_words(bad)
+
+
+def test_stem_words_prepares_protects_and_overrides_one_for_one():
+    analyzer = Analyzer(stopwords=["the"], protected=["News"], overrides={"geese": "goose"})
+    words = ["The", "NEWS", "Geese", "Running", "cafe\u0301s", "", "a\0B"]
+    assert analyzer.stem_words(words) == [
+        "the", "news", "goose", "run", stems("english", ["cafés"])[0], "", stems("english", ["a\0b"])[0]
+    ]
+    assert analyzer.stem_words(iter(["Cats"])) == ["cat"]
+    assert analyzer.stem_words([]) == []
+
+
+@pytest.mark.parametrize(
+    "options, error, message",
+    [
+        ({"language": 5}, TypeError, "int"),
+        ({"normalize": "NFD"}, ValueError, "NFD"),
+        ({"lowercase": "yes"}, TypeError, "str"),
+        ({"stopwords": "the"}, TypeError, "single str"),
+        ({"stopwords": ["the", None]}, TypeError, "NoneType"),
+        ({"overrides": {"geese": 1}}, TypeError, "int"),
+        ({"overrides": [("a", "b")]}, TypeError, "mapping"),
+        ({"pattern": re.compile(rb"\w+")}, TypeError, "bytes"),
+        ({"pattern": 5}, TypeError, "int"),
+        ({"cache_size": "10"}, TypeError, "str"),
+        ({"cache_size": True}, TypeError, "bool"),
+    ],
+)
+def test_bad_settings_are_refused(options, error, message):
+    with pytest.raises(error, match=message):
+        Analyzer(**options)
+
+
+def test_a_pattern_with_groups_gives_whole_matches():
+    assert Analyzer(pattern=r"(r)(\w+)")("running rats") == ["run", "rat"]
+
+
+def test_nfkc_is_applied_before_the_pattern():
+    assert Analyzer(normalize="NFKC")("ﬁnding") == ["find"]
+    assert Analyzer(normalize="NFC")("ﬁnding") == ["ﬁnding"]
+    assert unicodedata.is_normalized("NFC", "ﬁnding")
+
+
+def test_lexvale_exports():
+    assert lexvale.Analyzer is Analyzer and lexvale.Token is Token
+    assert Token._fields == ("stem", "start", "end", "word")

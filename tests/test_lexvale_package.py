@@ -1,0 +1,66 @@
+"""The lexvale package as users meet it: a cheap import, typing, signatures, documentation."""
+
+import doctest
+import importlib
+import inspect
+from pathlib import Path
+
+import pytest
+
+import lexvale
+from conftest import run_child
+
+MODULES = ["lexvale", "lexvale.analyzer", "lexvale.languages", "lexvale.stemmers", "lexvale.text", "lexvale.cli",
+           "lexvale.progress"]
+
+
+def test_import_is_cheap():
+    result = run_child(
+        """
+        import sys, lexvale
+        heavy = {"sklearn", "pandas", "dask", "numpy", "scipy", "joblib", "distributed", "difflib"}
+        print(sorted(heavy & set(sys.modules)))
+        """
+    )
+    assert result.stdout.strip() == "[]"
+
+
+@pytest.mark.parametrize("name", MODULES)
+def test_docstring_examples_run(name):
+    module = importlib.import_module(name)
+    assert module.__doc__
+    failures, attempted = doctest.testmod(module, optionflags=doctest.ELLIPSIS)
+    assert failures == 0
+    if name in ("lexvale.analyzer", "lexvale.languages", "lexvale.stemmers"):
+        assert attempted > 0
+
+
+def test_typed_package_marker():
+    assert (Path(lexvale.__file__).parent / "py.typed").is_file()
+
+
+@pytest.mark.parametrize(
+    "callable_, signature",
+    [
+        (lexvale.stemmer, "(language: 'str' = 'english', cache_size: 'int' = 10000) -> 'Davuzod.Davuzod'"),
+        (lexvale.Analyzer.__call__, "(self, text: 'str') -> 'list[str]'"),
+        (lexvale.Analyzer.stem_words, "(self, words: 'Iterable[str]') -> 'list[str]'"),
+    ],
+)
+def test_signatures(callable_, signature):
+    assert str(inspect.signature(callable_)) == signature
+
+
+def test_analyzer_signature_lists_every_setting():
+    parameters = inspect.signature(lexvale.Analyzer).parameters
+    assert list(parameters) == ["language", "lowercase", "normalize", "pattern", "stopwords", "protected",
+                                "overrides", "cache_size"]
+    assert parameters["language"].default == "english"
+    assert all(p.kind is inspect.Parameter.KEYWORD_ONLY for name, p in parameters.items() if name != "language")
+
+
+def test_every_public_name_is_documented():
+    for name in lexvale.__all__:
+        obj = getattr(lexvale, name)
+        if callable(obj):
+            assert inspect.getdoc(obj), name
