@@ -9,15 +9,45 @@
 * ``algorithms()`` and ``iso_codes()``: the algorithms and the codes each accepts;
 * ``python -m lexvale`` (or the ``lexvale`` command): word lists and text
   stemmed from the shell, as libstemmer's ``stemwords`` does.
+
+The names are loaded on first use, so that ``import lexvale`` (and the
+command line's start-up) pays only for what is used.
 """
+
+import importlib
 
 import Davuzod as _Davuzod
 
-from .analyzer import DEFAULT_PATTERN, Analyzer, Token
-from .languages import algorithms, iso_codes, resolve
-from .stemmers import stemmer
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from .analyzer import DEFAULT_PATTERN, Analyzer, Token
+    from .languages import algorithms, iso_codes, resolve
+    from .stemmers import stemmer
 
 __all__ = ["DEFAULT_PATTERN", "Analyzer", "Token", "algorithms", "iso_codes", "resolve", "stemmer", "__version__"]
 
 #: The distribution's version, which the module's is.
 __version__ = _Davuzod.version()
+
+_HOMES = {
+    "DEFAULT_PATTERN": "analyzer",
+    "Analyzer": "analyzer",
+    "Token": "analyzer",
+    "algorithms": "languages",
+    "iso_codes": "languages",
+    "resolve": "languages",
+    "stemmer": "stemmers",
+}
+
+
+def __getattr__(name: str) -> object:
+    home = _HOMES.get(name)
+    if home is None:
+        raise AttributeError(f"module 'lexvale' has no attribute {name!r}")
+    value = getattr(importlib.import_module(f".{home}", __name__), name)
+    globals()[name] = value
+    return value
+
+
+def __dir__() -> list[str]:
+    return sorted({*globals(), *_HOMES})

@@ -16,21 +16,28 @@ import os
 import signal
 import sys
 from collections import deque
-from collections.abc import Iterator
-from typing import IO, TYPE_CHECKING, NamedTuple
+from dataclasses import dataclass
 
 import Davuzod
 
-from .analyzer import Analyzer
 from .languages import algorithms, iso_codes, resolve
 from .stemmers import stemmer
 
+# Only the type checker reads these: the word-list path starts without typing,
+# the analyzer and the language tables (see _job and _listing).
+TYPE_CHECKING = False
 if TYPE_CHECKING:
+    from collections.abc import Iterator
     from concurrent.futures import Future
+    from typing import IO
+
+    from .analyzer import Analyzer
 
 __all__ = ["main"]
 
-CHUNK_BYTES = 1 << 20
+# Chunks of this size keep the stems of one chunk in memory the previous chunk
+# freed; much larger ones spend more time taking fresh memory than stemming.
+CHUNK_BYTES = 1 << 16
 EXIT_USAGE = 2
 EXIT_INTERRUPTED = 130
 EXIT_BROKEN_PIPE = 141
@@ -40,7 +47,8 @@ class UsageError(Exception):
     """A mistake of the user's, reported in one line with exit status 2."""
 
 
-class Job(NamedTuple):
+@dataclass(frozen=True, slots=True)
+class Job:
     """What every chunk is done with; small and picklable, sent once to each worker."""
 
     language: str
@@ -49,7 +57,8 @@ class Job(NamedTuple):
     analyzer: Analyzer | None
 
 
-class Done(NamedTuple):
+@dataclass(frozen=True, slots=True)
+class Done:
     output: bytes
     words: int
     bad_lines: tuple[int, ...]  # indexes, within the chunk, of text lines that are not UTF-8
@@ -207,7 +216,8 @@ def _parser() -> argparse.ArgumentParser:
                         help="with --text: Unicode normal form to put text in first (default: NFC)")
     parser.add_argument("--stopwords", metavar="FILE", help="with --text: drop the words listed in FILE")
     parser.add_argument("--protected", metavar="FILE", help="with --text: keep the words listed in FILE unstemmed")
-    parser.add_argument("--cache", type=int, default=10000, metavar="N", help="stem cache size (default: 10000)")
+    parser.add_argument("--cache", type=int, metavar="N",
+                        help="stem cache size (default: 0 for a word list, whose words rarely repeat; 10000 with --text)")
     parser.add_argument("-j", "--jobs", type=int, default=1, metavar="N",
                         help="worker processes (default: 1); the output is the same for any N")
     parser.add_argument("--list", action="store_true", help="list the algorithms and the ISO codes each accepts")
@@ -233,7 +243,10 @@ def _job(args: argparse.Namespace) -> Job:
                                           ("--normalize", args.normalize != "NFC"),
                                           ("--stopwords", args.stopwords), ("--protected", args.protected)) if given]
     analyzer = None
+    cache_size = args.cache if args.cache is not None else (10000 if args.text else 0)
     if args.text:
+        from .analyzer import Analyzer
+
         if args.pairs:
             raise UsageError("-p works on word lists; it cannot be used with --text")
         analyzer = Analyzer(
@@ -242,11 +255,11 @@ def _job(args: argparse.Namespace) -> Job:
             normalize=None if args.normalize == "none" else args.normalize,
             stopwords=_read_words(args.stopwords) if args.stopwords else (),
             protected=_read_words(args.protected) if args.protected else (),
-            cache_size=args.cache,
+            cache_size=cache_size,
         )
     elif text_only:
         raise UsageError(f"{text_only[0]} works with --text only")
-    return Job(language, args.cache, args.pairs, analyzer)
+    return Job(language, cache_size, args.pairs, analyzer)
 
 
 def _open_input(path: str | None) -> tuple[IO[bytes], int | None]:
@@ -272,9 +285,11 @@ def _run(args: argparse.Namespace) -> int:
             target = open(args.output, "wb")
         except OSError as error:
             raise UsageError(f"cannot write {args.output}: {error.strerror}") from None
-    from .progress import Progress
+    progress = None
+    if size is not None and sys.stderr.isatty():
+        from .progress import Progress
 
-    progress = Progress(sys.stderr, size) if size is not None and sys.stderr.isatty() else None
+        progress = Progress(sys.stderr, size)
     lines_before = 0
     bad_lines: list[int] = []
     try:

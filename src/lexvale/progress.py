@@ -3,7 +3,10 @@
 from __future__ import annotations
 
 import time
-from typing import TextIO
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import TextIO
 
 __all__ = ["Progress"]
 
