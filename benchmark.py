@@ -245,6 +245,88 @@ def current_rss_kib():
     return pages * os.sysconf("SC_PAGE_SIZE") // 1024
 
 
+# ---- lexvale: the analyzer and the command-line tool
+
+
+def wall_time(command, repeats, env=None):
+    """Best wall-clock seconds of a command, its interpreter's start-up included."""
+    best = float("inf")
+    for _ in range(repeats):
+        start = time.perf_counter()
+        subprocess.run(command, check=True, stdout=subprocess.DEVNULL, env=env)
+        best = min(best, time.perf_counter() - start)
+    return best
+
+
+def lexvale_figures(repeats):
+    import lexvale
+
+    text, source = default_english_text()
+    figures = {"source": source, "load_before": os.getloadavg()[0]}
+    stemmer = Davuzod.Davuzod("english")
+    letters_only = re.compile(r"[^\W\d_]+(?:'[^\W\d_]+)*")
+    default = re.compile(lexvale.DEFAULT_PATTERN)
+    analyzer = lexvale.Analyzer()
+    analyzer(text)  # the language table and the thread's stemmer, made once
+    figures["words"] = len(analyzer(text))
+    figures["analyzer_s"] = best_time(lambda: analyzer(text), repeats)
+    figures["by_hand_s"] = best_time(lambda: stemmer.stemWords(default.findall(text.lower())), repeats)
+    figures["by_hand_letters_s"] = best_time(lambda: stemmer.stemWords(letters_only.findall(text.lower())), repeats)
+    try:
+        from nltk.stem.snowball import SnowballStemmer
+    except ImportError:
+        figures["nltk_s"] = None
+    else:
+        nltk_stem = SnowballStemmer("english").stem
+        figures["nltk_s"] = best_time(lambda: [nltk_stem(w) for w in default.findall(text.lower())], 1)
+
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    with tempfile.TemporaryDirectory() as scratch:
+        words_file = Path(scratch) / "words"
+        words = words_of_text(text)[:400_000]
+        words_file.write_text("\n".join(words) + "\n", encoding="utf-8")
+        figures["list_words"] = len(words)
+        out = str(Path(scratch) / "out")
+        if shutil.which("stemwords"):
+            figures["stemwords_s"] = wall_time(["stemwords", "-l", "english", "-i", str(words_file), "-o", out],
+                                               repeats)
+        else:
+            figures["stemwords_s"] = None
+        figures["cli_list_s"] = wall_time([sys.executable, "-m", "lexvale", "-i", str(words_file), "-o", out],
+                                          repeats, env)
+        big_text = Path(scratch) / "text"
+        big_text.write_text(text * 2, encoding="utf-8")
+        figures["text_mib"] = big_text.stat().st_size / 2**20
+        for jobs in (1, 2):
+            figures[f"cli_text_j{jobs}_s"] = wall_time(
+                [sys.executable, "-m", "lexvale", "--text", "-j", str(jobs), "-i", str(big_text), "-o", out],
+                max(1, repeats // 2), env)
+    figures["load_after"] = os.getloadavg()[0]
+    return figures
+
+
+def print_lexvale(f):
+    print(f"\nlexvale on {f['source']} ({f['words']:,} words); load average {f['load_before']:.2f} before,"
+          f" {f['load_after']:.2f} after, on {os.cpu_count()} cores")
+    print(f"  Analyzer(), default options          {f['analyzer_s'] * 1e3:8.1f} ms")
+    print(f"  stemWords(findall(same pattern))     {f['by_hand_s'] * 1e3:8.1f} ms   Analyzer is"
+          f" {f['analyzer_s'] / f['by_hand_s']:.2f}x (target at most 1.3x)")
+    print(f"  stemWords(findall(letters only))     {f['by_hand_letters_s'] * 1e3:8.1f} ms   Analyzer is"
+          f" {f['analyzer_s'] / f['by_hand_letters_s']:.2f}x")
+    if f["nltk_s"] is not None:
+        print(f"  NLTK SnowballStemmer, same pattern   {f['nltk_s'] * 1e3:8.1f} ms   Analyzer is"
+              f" {f['nltk_s'] / f['analyzer_s']:.1f}x faster (target at least 6x)")
+    print(f"  word-list mode, {f['list_words']:,} words, start-up included:")
+    print(f"    lexvale -l english                 {f['cli_list_s'] * 1e3:8.1f} ms", end="")
+    if f["stemwords_s"]:
+        print(f"   stemwords {f['stemwords_s'] * 1e3:.1f} ms: {f['cli_list_s'] / f['stemwords_s']:.2f}x"
+              " (target at most 1.8x)")
+    else:
+        print("   (stemwords not installed)")
+    print(f"  --text on {f['text_mib']:.1f} MiB: -j 1 {f['cli_text_j1_s']:.2f} s, -j 2 {f['cli_text_j2_s']:.2f} s"
+          f" ({f['cli_text_j1_s'] / f['cli_text_j2_s']:.2f}x)")
+
+
 # ---- report
 
 
@@ -307,6 +389,7 @@ def parse_args(argv):
     parser.add_argument("--limit", type=int, default=0, help="use only the first N words")
     parser.add_argument("--floor", help="path of the stem_floor program")
     parser.add_argument("--no-extras", action="store_true", help="skip the distinct-stream and memory figures")
+    parser.add_argument("--no-lexvale", action="store_true", help="skip the lexvale analyzer and tool figures")
     parser.add_argument("--soak", type=int, default=0, metavar="N", help="also stream N words through one object")
     parser.add_argument("--plot", metavar="FILE.png", help="draw throughput against cache size")
     parser.add_argument("--json", metavar="FILE", help="write the raw figures")
@@ -363,11 +446,14 @@ def main(argv=None):
             s = entry["soak"]
             print(f"  {s['words']:,} words through one object: RSS {s.get('first_million_kib', 0):,} KiB after"
                   f" the first million, {s['end_kib']:,} KiB at the end")
+    lexvale = None if args.no_lexvale else lexvale_figures(args.repeat)
+    if lexvale:
+        print_lexvale(lexvale)
     peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
     print(f"\npeak RSS of this process: {peak:,} KiB")
 
     if args.json:
-        Path(args.json).write_text(json.dumps({"results": results, "peak_rss_kib": peak}, indent=2))
+        Path(args.json).write_text(json.dumps({"results": results, "lexvale": lexvale, "peak_rss_kib": peak}, indent=2))
     if args.plot:
         plot(args.plot, results)
         print(f"plot written to {args.plot}")

@@ -10,7 +10,8 @@ import pytest
 import lexvale
 from conftest import run_child
 
-MODULES = ["lexvale", "lexvale.analyzer", "lexvale.languages", "lexvale.stemmers", "lexvale.text"]
+MODULES = ["lexvale", "lexvale.analyzer", "lexvale.languages", "lexvale.stemmers", "lexvale.text", "lexvale.cli",
+           "lexvale.progress"]
 
 
 def test_import_is_cheap():

@@ -27,8 +27,19 @@ _LETTERS = rf"{_LETTER}+(?:[{MARKS}]+{_LETTER}*)*"
 #: "well" and "known" are each stemmed.
 DEFAULT_PATTERN = rf"{_LETTERS}(?:'{_LETTERS})*"
 
-# Without marks the same words, found faster: used for ASCII text, which has none.
-_ASCII_PATTERN = re.compile(rf"{_LETTER}+(?:'{_LETTER}+)*")
+# The same words in text without combining marks, found faster.
+_NO_MARKS_PATTERN = re.compile(rf"{_LETTER}+(?:'{_LETTER}+)*")
+
+
+def _has_no_marks(text: str) -> bool:
+    """True for text of Latin-1 characters only, which has no combining marks (the first is U+0300)."""
+    if text.isascii():
+        return True
+    try:
+        text.encode("latin-1")  # a copy of the bytes when it succeeds; stops at the first wider character
+    except UnicodeEncodeError:
+        return False
+    return True
 
 _FORMS = ("NFC", "NFKC")
 
@@ -199,7 +210,7 @@ class Analyzer:
         # A pattern with groups would make findall return the groups: tokens are whole matches.
         setter(self, "_findall", compiled.findall if compiled.groups == 0 else None)
         default = compiled.pattern == DEFAULT_PATTERN and compiled.flags == re.UNICODE
-        setter(self, "_ascii_findall", _ASCII_PATTERN.findall if default else None)
+        setter(self, "_ascii_findall", _NO_MARKS_PATTERN.findall if default else None)
         setter(self, "_config_key", (
             canonical, lowercase, normalize, compiled.pattern, compiled.flags,
             stop, kept, frozenset(given.items()), int(cache_size),
@@ -300,7 +311,7 @@ class Analyzer:
     # ---- work
 
     def _words(self, text: str) -> list[str]:
-        if self._ascii_findall is not None and text.isascii():
+        if self._ascii_findall is not None and _has_no_marks(text):
             return self._ascii_findall(text)
         findall = self._findall
         if findall is not None:

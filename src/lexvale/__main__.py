@@ -1,0 +1,7 @@
+"""``python -m lexvale``: the command-line tool."""
+
+import sys
+
+from .cli import main
+
+sys.exit(main())

@@ -1,0 +1,252 @@
+"""The lexvale command: stemwords' output byte for byte, the text mode, jobs, errors and the progress bar."""
+
+import os
+import pty
+import random
+import shutil
+import signal
+import subprocess
+import sys
+import threading
+import time
+from pathlib import Path
+
+import pytest
+
+import Davuzod
+import lexvale
+from lexvale.cli import main
+
+DICTIONARIES = {"english": "american-english", "french": "french", "german": "ngerman", "spanish": "spanish",
+                "swedish": "swedish", "dutch": "dutch", "portuguese": "portuguese"}
+
+ODD_INPUTS = {
+    "blank lines": b"cats\n\n\nrunning\n\n",
+    "trailing spaces": b"cats  \nrunning \t\n",
+    "crlf": b"cats\r\nRunning\r\nponies\r\n",
+    "no final newline": b"cats\nrunning",
+    "capitals": "RUNNING\nCafÉs\nStraße\n".encode(),
+    "nul byte": b"cats\0dogs\nrunning\0\n",
+    "invalid utf-8": b"running\xff\ncats\xfe\nx\xffcats\n\xe9t\xe9s\nr\xc3\n\xc3",
+    "empty": b"",
+    "only a newline": b"\n",
+}
+
+
+def lexvale_command(*args, **options):
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    return subprocess.run([sys.executable, "-m", "lexvale", *args], capture_output=True, env=env, timeout=300,
+                          **options)
+
+
+def stemwords_command(*args, **options):
+    """libstemmer's own tool, or a skip saying why it cannot run here."""
+    if shutil.which("stemwords") is None:
+        pytest.skip("libstemmer's stemwords is not installed (libstemmer-tools)")
+    result = subprocess.run(["stemwords", *args], capture_output=True, timeout=300, **options)
+    if result.returncode == 127 or b"error while loading shared libraries" in result.stderr:
+        pytest.skip(f"stemwords cannot run here: {result.stderr.decode(errors='replace').strip()}")
+    assert result.returncode == 0, result.stderr
+    return result
+
+
+def sample(name, count=3000):
+    path = Path("/usr/share/dict") / name
+    if not path.exists():
+        pytest.skip(f"{path} is not installed")
+    lines = path.read_bytes().split(b"\n")
+    return b"\n".join(random.Random(name).sample(lines, min(count, len(lines)))) + b"\n"
+
+
+@pytest.mark.parametrize("language", DICTIONARIES)
+@pytest.mark.parametrize("pairs", [[], ["-p"]])
+def test_word_lists_come_out_as_stemwords_writes_them(language, pairs, tmp_path):
+    words = tmp_path / "words"
+    words.write_bytes(sample(DICTIONARIES[language]))
+    expected = stemwords_command("-l", language, *pairs, "-i", str(words)).stdout
+    result = lexvale_command("-l", language, *pairs, "-i", str(words))
+    assert result.returncode == 0, result.stderr
+    assert result.stdout == expected
+
+
+@pytest.mark.parametrize("case", ODD_INPUTS)
+def test_odd_files_come_out_as_stemwords_writes_them(case, tmp_path):
+    data = ODD_INPUTS[case]
+    path = tmp_path / "words"
+    path.write_bytes(data)
+    for pairs in ([], ["-p"]):
+        expected = stemwords_command("-l", "english", *pairs, "-i", str(path)).stdout
+        assert lexvale_command(*pairs, "-i", str(path)).stdout == expected
+        assert lexvale_command(*pairs, input=data).stdout == expected  # from standard input too
+
+
+def test_bytes_that_are_not_utf8_are_stemmed_as_libstemmer_stems_them():
+    # Latin-1 Swedish: libstemmer still strips the suffix; no warning, as stemwords gives none.
+    result = lexvale_command("-l", "sv", input=b"cats\nsj\xe4lvklarheterna\n")
+    assert (result.stdout, result.stderr) == (b"cat\nsj\xe4lvklar\n", b"")
+
+
+def test_text_lines_that_are_not_utf8_are_read_with_replacement_and_reported():
+    result = lexvale_command("--text", input=b"cats\nx\xffcats dogs\n")
+    assert result.stdout == b"cat\nx cat dog\n"
+    assert result.stderr == (b"lexvale: warning: 1 line(s) not valid UTF-8, read with U+FFFD for the bad bytes"
+                             b" (line 2 first)\n")
+
+
+def test_text_mode_writes_a_line_of_stems_per_line(tmp_path):
+    stop = tmp_path / "stop"
+    stop.write_text("the\nA\n", encoding="utf-8")
+    protected = tmp_path / "protected"
+    protected.write_text("News\n", encoding="utf-8")
+    text = "The cats were running.\n\nA news item\r\nﬁnding"
+    result = lexvale_command("--text", "--stopwords", str(stop), "--protected", str(protected),
+                             "--normalize", "NFKC", input=text.encode())
+    assert result.stdout.decode() == "cat were run\n\nnews item\nfind\n"
+    analyzer = lexvale.Analyzer(lowercase=False, normalize=None)
+    result = lexvale_command("--text", "--no-lowercase", "--normalize", "none", input=text.encode())
+    assert result.stdout.decode().split("\n")[:-1] == [" ".join(analyzer(line)) for line in text.split("\n")]
+
+
+@pytest.mark.parametrize("mode", [[], ["--text"]])
+def test_jobs_give_the_output_of_one_process_in_order(mode, tmp_path, monkeypatch):
+    monkeypatch.setattr("lexvale.cli.CHUNK_BYTES", 4096)  # many chunks through a small window
+    words = tmp_path / "words"
+    data = sample("american-english", 20000)
+    words.write_bytes(data + b"last line, no newline")
+    one, two = tmp_path / "one", tmp_path / "two"
+    assert main([*mode, "-i", str(words), "-o", str(one)]) == 0
+    assert main([*mode, "-j", "3", "-i", str(words), "-o", str(two), "--cache", "50"]) == 0
+    assert one.read_bytes() == two.read_bytes()
+    assert one.read_bytes().count(b"\n") == data.count(b"\n") + 1
+
+
+def test_list_shows_each_algorithm_with_its_codes(capsys):
+    assert main(["--list"]) == 0
+    lines = capsys.readouterr().out.splitlines()
+    assert [line.split()[0] for line in lines] == Davuzod.algorithms()
+    assert "english  en eng" in [" ".join(line.split()[:1]) + "  " + " ".join(line.split()[1:]) for line in lines]
+    assert any(line.split() == ["porter"] for line in lines)
+
+
+def test_version(capsys):
+    assert main(["--version"]) == 0
+    assert capsys.readouterr().out == f"lexvale {Davuzod.version()} (Davuzod {Davuzod.version()})\n"
+
+
+@pytest.mark.parametrize(
+    "args, message",
+    [
+        (["-l", "englsh"], b"did you mean 'english'?"),
+        (["-i", "/nonexistent/words"], b"lexvale: error: cannot read /nonexistent/words: No such file or directory"),
+        (["-i", "/"], b"lexvale: error: cannot read /: Is a directory"),
+        (["-o", "/nonexistent/out"], b"lexvale: error: cannot write /nonexistent/out"),
+        (["--stopwords", "x"], b"--stopwords works with --text only"),
+        (["--text", "--stopwords", "/nonexistent/stop"], b"cannot read /nonexistent/stop"),
+        (["--text", "-p"], b"-p works on word lists"),
+        (["-j", "0"], b"--jobs must be at least 1"),
+        (["--cache", "many"], b"invalid int value"),
+    ],
+)
+def test_user_errors_exit_2_with_one_line_and_no_traceback(args, message):
+    result = lexvale_command(*args, input=b"cats\n")
+    assert result.returncode == 2
+    assert message in result.stderr
+    assert b"Traceback" not in result.stderr
+    if args[0] != "--cache":  # argparse's usage line comes first there
+        assert result.stderr.count(b"\n") == 1
+
+
+def test_unknown_language_lists_the_algorithms():
+    result = lexvale_command("-l", "klingon", input=b"")
+    assert result.returncode == 2
+    assert all(name.encode() in result.stderr for name in Davuzod.algorithms())
+
+
+def test_unreadable_file(tmp_path):
+    if os.geteuid() == 0:
+        pytest.skip("root reads any file")
+    path = tmp_path / "secret"
+    path.write_bytes(b"cats\n")
+    path.chmod(0)
+    result = lexvale_command("-i", str(path))
+    assert (result.returncode, result.stderr) == (2, f"lexvale: error: cannot read {path}: Permission denied\n".encode())
+
+
+def test_broken_pipe_exits_quietly():
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    tool = subprocess.Popen([sys.executable, "-m", "lexvale"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, env=env)
+
+    def feed():
+        try:
+            tool.stdin.write(b"running\n" * 2_000_000)
+            tool.stdin.close()
+        except BrokenPipeError:
+            pass
+
+    feeder = threading.Thread(target=feed)
+    feeder.start()
+    head = tool.stdout.readline()
+    tool.stdout.close()  # as `| head -1` does
+    stderr = tool.stderr.read()
+    assert tool.wait(timeout=120) == 141
+    feeder.join()
+    assert head == b"run\n"
+    assert stderr == b""
+
+
+@pytest.mark.parametrize("jobs", ["1", "2"])
+def test_interrupt_exits_130_without_a_traceback(jobs):
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    tool = subprocess.Popen([sys.executable, "-m", "lexvale", "--text", "-j", jobs], stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+    tool.stdin.write(b"the cats were running\n")
+    tool.stdin.flush()
+    time.sleep(1.5)  # the tool is reading, waiting for more input
+    tool.send_signal(signal.SIGINT)
+    stdout, stderr = tool.communicate(timeout=60)
+    assert tool.returncode == 130
+    assert b"Traceback" not in stderr and b"KeyboardInterrupt" not in stderr
+
+
+def run_in_terminal(args, tmp_path):
+    """Runs the tool with stderr on a pseudo-terminal; returns what the terminal showed."""
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    controller, terminal = pty.openpty()
+    tool = subprocess.Popen([sys.executable, "-m", "lexvale", *args], stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=terminal, env=env)
+    os.close(terminal)
+    shown = b""
+    while True:
+        try:
+            block = os.read(controller, 65536)
+        except OSError:  # the tool closed the terminal's last open end
+            break
+        if not block:
+            break
+        shown += block
+    os.close(controller)
+    assert tool.wait(timeout=120) == 0
+    return shown
+
+
+def test_progress_bar_on_a_terminal_for_a_file(tmp_path, monkeypatch):
+    words = tmp_path / "words"
+    words.write_bytes(sample("american-english", 100000) * 3)
+    shown = run_in_terminal(["-i", str(words), "-o", str(tmp_path / "out")], tmp_path)
+    assert b"100%" in shown and b"words/s" in shown
+    size = words.stat().st_size / 2**20
+    assert f"of {size:.1f} MiB".encode() in shown
+    assert shown.endswith(b"\r\x1b[K")  # the line is cleared at the end
+
+
+def test_no_progress_bar_when_input_is_standard_input_or_stderr_is_not_a_terminal(tmp_path):
+    words = tmp_path / "words"
+    words.write_bytes(b"cats\n" * 1000)
+    assert lexvale_command("-i", str(words)).stderr == b""
+    assert run_in_terminal(["-o", str(tmp_path / "out")], tmp_path) == b""
+
+
+def test_console_script_and_module_are_the_same_tool():
+    result = lexvale_command("-l", "de", input=b"H\xc3\xa4user\n")
+    assert result.stdout == b"haus\n"
