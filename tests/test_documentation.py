@@ -93,6 +93,33 @@ def test_readme_figures_of_capitalised_words_are_the_fortunes_ones():
     assert claim in readme_prose()
 
 
+def shell_sessions():
+    """The README's console blocks: each a list of (command, the lines it prints)."""
+    sessions = []
+    for block in re.findall(r"```console\n(.*?)```", README.read_text(encoding="utf-8"), re.DOTALL):
+        steps = []
+        for line in block.splitlines():
+            if line.startswith("$ "):
+                steps.append((line[2:], []))
+            else:
+                steps[-1][1].append(line)
+        sessions.append(steps)
+    return sessions
+
+
+@pytest.mark.parametrize("number", range(len(shell_sessions())))
+def test_readme_shell_sessions_print_what_they_show(number, tmp_path):
+    # The lexvale command as this interpreter and this build run it.
+    prologue = f'lexvale() {{ "{sys.executable}" -m lexvale "$@"; }}\n'
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    for command, shown in shell_sessions()[number]:
+        result = subprocess.run(
+            ["sh", "-c", prologue + command], capture_output=True, text=True, env=env, cwd=tmp_path, timeout=120
+        )
+        assert (result.returncode, result.stderr) == (0, ""), command
+        assert result.stdout.splitlines() == shown, command
+
+
 def test_help_renders_module_and_class():
     page = pydoc.render_doc(Davuzod, renderer=pydoc.plaintext)
     for name in ("algorithms", "version", "stemWord", "stemWords", "maxCacheSize", "Initialise a stemmer"):
