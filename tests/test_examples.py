@@ -40,6 +40,21 @@ def test_search_index_finds_other_forms():
     assert index.search("running") == ["d4", "d5"]
     assert index.search("connected printers") == ["d3"]
     assert index.search("banana") == [] and index.search("") == []
+    # Stop words find nothing, rather than everything.
+    assert index.search("the") == []
+
+
+@pytest.mark.parametrize(
+    ("name", "query", "marked"),
+    [
+        ("d1", "connections", "The router [connected] to the network after three retries."),
+        ("d3", "Connected printers", "She is [connecting] the [printer] to the laptop."),
+        ("d5", "RUNNING", "He [runs] every morning before work."),
+        ("d2", "the", "A stable connection needs good cables."),
+    ],
+)
+def test_search_index_marks_the_matching_words_in_the_original_text(name, query, marked):
+    assert load("search_index").build().highlight(name, query) == marked
 
 
 def test_process_pool_stems_in_order(texts):
