@@ -55,11 +55,15 @@ check: build build-asan check-installed
 		$(PYTHON) -m pytest -q -p no:cacheprovider $(VALGRIND_TESTS)
 
 # The sdist, then the wheel built from that sdist (so the sdist is shown to
-# hold all that a build needs), and a check that no build output slipped in.
+# hold all that a build needs), and checks that no build output slipped in and
+# that the examples, which users run from the sdist, are there.
 dist:
 	rm -rf dist
 	$(PYTHON) -m build --no-isolation --outdir dist .
 	! tar tzf dist/*.tar.gz | grep -E '^[^/]+/(build|dist|[.]hypothesis|[.]pytest_cache)/|[.]so$$'
+	for f in $$(find examples -type f ! -path '*/__pycache__/*'); do \
+		tar tzf dist/*.tar.gz | grep -qx "[^/]*/$$f" || { echo "missing from the sdist: $$f"; exit 1; }; \
+	done
 
 # The wheel installed into a fresh virtual environment (test tools from the
 # root's own packages) and the suite run against that installation, away from
