@@ -85,6 +85,12 @@ def fitted(analyzer, texts):
     return TfidfVectorizer(analyzer=analyzer).fit(texts)
 
 
+def transform_with_saved(path, texts):
+    import joblib
+
+    return joblib.load(path).transform(texts)
+
+
 @needs_scipy
 class TestScikitLearn:
     @staticmethod
@@ -107,6 +113,15 @@ class TestScikitLearn:
         assert twin.analyzer == fitted.analyzer and twin.analyzer is not fitted.analyzer
         assert twin.vocabulary_ == fitted.vocabulary_
         assert (twin.transform(texts) != fitted.transform(texts)).nnz == 0
+
+    def test_saved_vectorizer_transforms_identically_in_a_fresh_interpreter(self, fitted, texts, tmp_path):
+        import joblib
+
+        joblib.dump(fitted, tmp_path / "vectorizer.joblib")
+        # A spawned process has never made a stemmer: loading must not need one.
+        with ProcessPoolExecutor(max_workers=1, mp_context=multiprocessing.get_context("spawn")) as pool:
+            loaded = pool.submit(transform_with_saved, tmp_path / "vectorizer.joblib", texts).result()
+        assert (loaded != fitted.transform(texts)).nnz == 0
 
     def test_clone_fits_to_the_same_vocabulary(self, fitted, texts):
         from sklearn.base import clone
