@@ -239,6 +239,7 @@ def client():
     distributed = pytest.importorskip("distributed")
     cluster = distributed.LocalCluster(n_workers=2, threads_per_worker=2, processes=True, dashboard_address=":0")
     with cluster, distributed.Client(cluster) as client:
+        client.wait_for_workers(2)
         yield client
 
 
@@ -267,9 +268,10 @@ class TestDask:
         assert result[:-1].tolist() == serial and result.isna().tolist()[-1]
 
     def test_cluster_maps_the_analyzer(self, client, analyzer, texts, serial):
-        assert client.gather(client.map(analyzer, texts)) == serial
-        # The work was spread: both worker processes stemmed.
-        assert len({worker for who in client.who_has().values() for worker in who}) == 2
+        futures = client.map(analyzer, texts)
+        assert client.gather(futures) == serial
+        # The work was spread: both worker processes hold stems.
+        assert len({worker for holders in client.who_has(futures).values() for worker in holders}) == 2
 
     def test_cluster_uses_a_scattered_analyzer(self, client, analyzer, texts, serial):
         [shipped] = client.scatter([analyzer], broadcast=True)
