@@ -136,11 +136,14 @@ def _work_in_worker(chunk: bytes) -> Done:
     return _work(_worker_job, chunk)
 
 
-def _chunks(source: IO[bytes]) -> Iterator[bytes]:
+def _chunks(source: IO[bytes], name: str) -> Iterator[bytes]:
     """Whole lines, about CHUNK_BYTES at a time, without their final newline."""
     rest = b""
     while True:
-        block = source.read1(CHUNK_BYTES) if hasattr(source, "read1") else source.read(CHUNK_BYTES)
+        try:
+            block = source.read1(CHUNK_BYTES) if hasattr(source, "read1") else source.read(CHUNK_BYTES)
+        except OSError as error:
+            raise UsageError(f"cannot read {name}: {error.strerror}") from None
         if not block:
             break
         block = rest + block
@@ -274,18 +277,23 @@ def _run(args: argparse.Namespace) -> int:
     progress = Progress(sys.stderr, size) if size is not None and sys.stderr.isatty() else None
     lines_before = 0
     bad_lines: list[int] = []
-    # Files the tool opened are closed here; standard streams stay open for the interpreter.
-    with contextlib.ExitStack() as opened:
-        for stream in (source, target):
-            if stream not in (sys.stdin.buffer, sys.stdout.buffer):
-                opened.enter_context(stream)
-        for chunk, done in _results(job, _chunks(source), args.jobs):
-            target.write(done.output)
-            bad_lines += [lines_before + index + 1 for index in done.bad_lines]
-            lines_before += chunk.count(b"\n") + 1
-            if progress is not None:
-                progress.advance(len(chunk) + 1, done.words)
-        target.flush()
+    try:
+        # Files the tool opened are closed here; standard streams stay open for the interpreter.
+        with contextlib.ExitStack() as opened:
+            for stream in (source, target):
+                if stream not in (sys.stdin.buffer, sys.stdout.buffer):
+                    opened.enter_context(stream)
+            for chunk, done in _results(job, _chunks(source, args.input or "standard input"), args.jobs):
+                target.write(done.output)
+                bad_lines += [lines_before + index + 1 for index in done.bad_lines]
+                lines_before += chunk.count(b"\n") + 1
+                if progress is not None:
+                    progress.advance(len(chunk) + 1, done.words)
+            target.flush()
+    except BrokenPipeError:
+        raise
+    except OSError as error:  # reading errors are reported where they happen: this is the output
+        raise UsageError(f"cannot write {args.output or 'standard output'}: {error.strerror}") from None
     if progress is not None:
         progress.close()
     if bad_lines:
