@@ -58,7 +58,8 @@ check: build build-asan
 		$(PYTHON) -m pytest -q -p no:cacheprovider $(VALGRIND_TESTS)
 
 # The sdist, then the wheel built from that sdist (so the sdist is shown to
-# hold all that a build needs), and a check that no build output slipped in.
+# hold all that a build needs), and checks that no build output slipped in and
+# that the examples, which users run from the sdist, are there.
 # The wheel's module carries libstemmer inside it; auditwheel tags the wheel
 # for the manylinux platforms that the symbol versions it uses allow, and
 # grafts nothing into it (a library it would graft fails the build).
@@ -66,6 +67,9 @@ dist:
 	rm -rf dist
 	$(PYTHON) -m build --no-isolation --outdir dist .
 	! tar tzf dist/*.tar.gz | grep -E '^[^/]+/(build|dist|[.]hypothesis|[.]pytest_cache)/|[.]so$$'
+	for f in $$(find examples -type f ! -path '*/__pycache__/*'); do \
+		tar tzf dist/*.tar.gz | grep -qx "[^/]*/$$f" || { echo "missing from the sdist: $$f"; exit 1; }; \
+	done
 	auditwheel show dist/*-linux_*.whl
 	auditwheel repair --wheel-dir dist dist/*-linux_*.whl
 	rm dist/*-linux_*.whl

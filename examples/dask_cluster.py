@@ -1,57 +1,42 @@
-"""The process-pool job on a Dask cluster: one stemmer per worker, made once.
+"""The process-pool job on a Dask cluster: the analyzer travels with the tasks.
 
-A local cluster of worker processes stems the partitions of a word list. The
-stemmer cannot travel to the workers (it refuses to be pickled), so each
-worker creates its own the first time a task needs it and keeps it for every
-later partition.
+A local cluster of worker processes stems the partitions of a collection of
+texts. The analyzer is shipped to the workers inside the tasks (it pickles as
+its settings); on each worker, every thread stems through a stemmer of its
+own, made the first time it is needed and kept for the later partitions.
 
     python3 examples/dask_cluster.py FILE...
 """
 
-import re
 import sys
 from pathlib import Path
 
-import Davuzod
+import lexvale
 
 
-def worker_stemmer(algorithm):
-    """This worker's stemmer for `algorithm`, created on first use."""
-    from distributed import get_worker
-
-    worker = get_worker()
-    # Kept on the worker object, which lives as long as the worker process.
-    # Workers run one task at a time (threads_per_worker=1), so no two tasks
-    # use a stemmer at once.
-    stemmers = worker.__dict__.setdefault("davuzod_stemmers", {})
-    if algorithm not in stemmers:
-        stemmers[algorithm] = Davuzod.Davuzod(algorithm)
-    return stemmers[algorithm]
+def paragraphs(text):
+    return [paragraph for paragraph in text.split("\n\n") if paragraph.strip()]
 
 
-def stem_partition(words, algorithm):
-    return worker_stemmer(algorithm).stemWords(words)
-
-
-def stem_on_cluster(words, algorithm="english", workers=2, partition_size=10000):
+def stem_on_cluster(texts, language="english", workers=2, partitions=8):
+    """The stems of each text, in order, computed on a local cluster of `workers` processes."""
+    import dask.bag
     from distributed import Client, LocalCluster
 
-    partitions = [words[i : i + partition_size] for i in range(0, len(words), partition_size)]
-    with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=None) as cluster:
-        with Client(cluster) as client:
-            futures = client.map(stem_partition, partitions, algorithm=algorithm, pure=False)
-            stems = []
-            for part in client.gather(futures):
-                stems.extend(part)
-            return stems
+    analyzer = lexvale.Analyzer(language)
+    with LocalCluster(n_workers=workers, threads_per_worker=2, processes=True, dashboard_address=None) as cluster:
+        with Client(cluster):
+            # Inside the `with`, the client is Dask's scheduler.
+            return dask.bag.from_sequence(texts, npartitions=partitions).map(analyzer).compute()
 
 
 def main(paths):
-    words = []
+    texts = []
     for path in paths:
-        words += re.findall(r"[^\W\d_]+", Path(path).read_text(encoding="utf-8").lower())
-    stems = stem_on_cluster(words)
-    print(f"{len(words)} words, {len(set(stems))} distinct stems")
+        texts += paragraphs(Path(path).read_text(encoding="utf-8"))
+    stems = stem_on_cluster(texts)
+    words = [stem for text_stems in stems for stem in text_stems]
+    print(f"{len(texts)} paragraphs, {len(words)} words, {len(set(words))} distinct stems")
 
 
 if __name__ == "__main__":

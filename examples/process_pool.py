@@ -1,50 +1,38 @@
-"""Stemming in a pool of worker processes.
+"""Stemming running text in a pool of worker processes.
 
-Stemmers refuse to be pickled, so none is sent to the workers: each worker
-creates its own, once, in the pool's initializer, and reuses it for every
-batch it is given.
+The analyzer goes to the workers as it is: it pickles as its settings, and
+each worker process stems through a stemmer of its own, made on first use.
+No initializer, no global, no function of our own.
 
     python3 examples/process_pool.py FILE...
 """
 
-import re
 import sys
 from concurrent.futures import ProcessPoolExecutor
 from pathlib import Path
 
-import Davuzod
-
-_stemmer = None
+import lexvale
 
 
-def _start_worker(algorithm):
-    global _stemmer
-    _stemmer = Davuzod.Davuzod(algorithm)
+def paragraphs(text):
+    return [paragraph for paragraph in text.split("\n\n") if paragraph.strip()]
 
 
-def _stem_batch(words):
-    return _stemmer.stemWords(words)
-
-
-def batches(words, size):
-    return [words[i : i + size] for i in range(0, len(words), size)]
-
-
-def stem_in_pool(words, algorithm="english", workers=2, batch_size=10000):
-    """The stems of `words`, in order, computed by `workers` processes."""
-    with ProcessPoolExecutor(max_workers=workers, initializer=_start_worker, initargs=(algorithm,)) as pool:
-        stems = []
-        for part in pool.map(_stem_batch, batches(words, batch_size)):
-            stems.extend(part)
-        return stems
+def stem_in_pool(texts, language="english", workers=2, chunksize=64):
+    """The stems of each text, in order, computed by `workers` processes."""
+    analyzer = lexvale.Analyzer(language)
+    with ProcessPoolExecutor(max_workers=workers) as pool:
+        # Texts travel in chunks, so each worker stems many per message.
+        return list(pool.map(analyzer, texts, chunksize=chunksize))
 
 
 def main(paths):
-    words = []
+    texts = []
     for path in paths:
-        words += re.findall(r"[^\W\d_]+", Path(path).read_text(encoding="utf-8").lower())
-    stems = stem_in_pool(words)
-    print(f"{len(words)} words, {len(set(stems))} distinct stems")
+        texts += paragraphs(Path(path).read_text(encoding="utf-8"))
+    stems = stem_in_pool(texts)
+    words = [stem for text_stems in stems for stem in text_stems]
+    print(f"{len(texts)} paragraphs, {len(words)} words, {len(set(words))} distinct stems")
 
 
 if __name__ == "__main__":

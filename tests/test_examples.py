@@ -7,6 +7,7 @@ from pathlib import Path
 import pytest
 
 import Davuzod
+import lexvale
 
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
 
@@ -20,13 +21,17 @@ def load(name):
 
 
 @pytest.fixture(scope="module")
-def words():
-    text = (EXAMPLES / "texts" / "english.txt").read_text(encoding="utf-8")
-    return load("search_index").tokenize(text) * 40
+def texts():
+    """Lines of the three sample texts, repeated: a few hundred short texts."""
+    lines = []
+    for name in ("english.txt", "french.txt", "german.txt"):
+        lines += (EXAMPLES / "texts" / name).read_text(encoding="utf-8").splitlines()
+    return lines * 20
 
 
-def reference(words):
-    return Davuzod.Davuzod("english", 0).stemWords(words)
+def reference(texts):
+    analyzer = lexvale.Analyzer("english")
+    return [analyzer(text) for text in texts]
 
 
 def test_search_index_finds_other_forms():
@@ -35,16 +40,37 @@ def test_search_index_finds_other_forms():
     assert index.search("running") == ["d4", "d5"]
     assert index.search("connected printers") == ["d3"]
     assert index.search("banana") == [] and index.search("") == []
+    # Stop words find nothing, rather than everything.
+    assert index.search("the") == []
 
 
-def test_process_pool_stems_in_order(words):
-    assert load("process_pool").stem_in_pool(words, workers=2, batch_size=97) == reference(words)
+@pytest.mark.parametrize(
+    ("name", "query", "marked"),
+    [
+        ("d1", "connections", "The router [connected] to the network after three retries."),
+        ("d3", "Connected printers", "She is [connecting] the [printer] to the laptop."),
+        ("d5", "RUNNING", "He [runs] every morning before work."),
+        ("d2", "the", "A stable connection needs good cables."),
+    ],
+)
+def test_search_index_marks_the_matching_words_in_the_original_text(name, query, marked):
+    assert load("search_index").build().highlight(name, query) == marked
 
 
-def test_dask_cluster_reuses_one_stemmer_per_worker(words):
+def test_process_pool_stems_in_order(texts):
+    assert load("process_pool").stem_in_pool(texts, workers=2, chunksize=7) == reference(texts)
+
+
+def test_dask_cluster_stems_in_order(texts):
     pytest.importorskip("distributed")
-    example = load("dask_cluster")
-    assert example.stem_on_cluster(words, workers=2, partition_size=101) == reference(words)
+    assert load("dask_cluster").stem_on_cluster(texts, workers=2, partitions=7) == reference(texts)
+
+
+def test_process_pool_program_counts_what_it_stemmed(capsys):
+    path = EXAMPLES / "texts" / "english.txt"
+    load("process_pool").main([str(path), str(path)])
+    stems = reference([path.read_text(encoding="utf-8").strip()] * 2)[0]
+    assert capsys.readouterr().out == f"2 paragraphs, {2 * len(stems)} words, {len(set(stems))} distinct stems\n"
 
 
 def test_demo_prints_stems_and_catalogue(capsys):
