@@ -238,6 +238,9 @@ def test_stem_words_prepares_protects_and_overrides_one_for_one():
         ({"pattern": 5}, TypeError, "int"),
         ({"cache_size": "10"}, TypeError, "str"),
         ({"cache_size": True}, TypeError, "bool"),
+        # The stemmers' bound is a 32-bit signed integer: refused here, not at the first text.
+        ({"cache_size": 2**31}, ValueError, "cache_size must be between -2147483648 and 2147483647, not 2147483648"),
+        ({"cache_size": -(2**31) - 1}, ValueError, "cache_size must be between"),
     ],
 )
 def test_bad_settings_are_refused(options, error, message):

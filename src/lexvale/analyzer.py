@@ -9,7 +9,7 @@ from typing import Any, NamedTuple, Self
 
 from .languages import resolve
 from .marks import MARKS
-from .stemmers import stemmer
+from .stemmers import cache_size_error, stemmer
 from .text import NormalForm, prepare, prepare_with_offsets
 
 __all__ = ["DEFAULT_PATTERN", "Analyzer", "Token"]
@@ -170,6 +170,10 @@ class Analyzer:
             raise TypeError(f"pattern must be a str or a compiled pattern, not {type(pattern).__name__}")
         if isinstance(cache_size, bool) or not isinstance(cache_size, int):
             raise TypeError(f"cache_size must be an int, not {type(cache_size).__name__}")
+        # Checked here, or the first text, perhaps in another process, would fail instead.
+        out_of_range = cache_size_error("cache_size", cache_size)
+        if out_of_range is not None:
+            raise ValueError(out_of_range)
 
         def prepared(words: Iterable[str], what: str) -> frozenset[str]:
             if isinstance(words, (str, bytes)):

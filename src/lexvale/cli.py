@@ -21,7 +21,7 @@ from dataclasses import dataclass
 import Davuzod
 
 from .languages import algorithms, iso_codes, resolve
-from .stemmers import stemmer
+from .stemmers import cache_size_error, stemmer
 
 # Only the type checker reads these: the word-list path starts without typing,
 # the analyzer and the language tables (see _job and _listing).
@@ -244,6 +244,9 @@ def _job(args: argparse.Namespace) -> Job:
                                           ("--stopwords", args.stopwords), ("--protected", args.protected)) if given]
     analyzer = None
     cache_size = args.cache if args.cache is not None else (10000 if args.text else 0)
+    out_of_range = cache_size_error("--cache", cache_size)
+    if out_of_range is not None:
+        raise UsageError(out_of_range)
     if args.text:
         from .analyzer import Analyzer
 
