@@ -1,5 +1,6 @@
 """The lexvale command: stemwords' output byte for byte, the text mode, jobs, errors and the progress bar."""
 
+import contextlib
 import os
 import pty
 import random
@@ -214,6 +215,44 @@ def test_interrupt_exits_130_without_a_traceback(jobs):
     stdout, stderr = tool.communicate(timeout=60)
     assert tool.returncode == 130
     assert b"Traceback" not in stderr and b"KeyboardInterrupt" not in stderr
+
+
+def children_of(pid):
+    found = []
+    for path in Path(f"/proc/{pid}/task").glob("*/children"):
+        try:
+            found += path.read_text().split()
+        except OSError:  # the thread ended meanwhile
+            pass
+    return found
+
+
+def feed(pipe, data):
+    with contextlib.suppress(BrokenPipeError):  # the tool stopped reading
+        pipe.write(data)
+        pipe.flush()
+
+
+@pytest.mark.skipif(not Path("/proc/self/task").is_dir(), reason="needs /proc to see the worker processes start")
+@pytest.mark.parametrize("mode", [[], ["--text"]])
+def test_interrupt_while_workers_start_reaches_only_the_tool(mode):
+    # A terminal's Ctrl-C goes to the whole process group, workers included,
+    # and often comes while they are still starting up.
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    for delay in (0, 0.05, 0.1, 0.15, 0.2):
+        tool = subprocess.Popen([sys.executable, "-m", "lexvale", *mode, "-j", "2"], stdin=subprocess.PIPE,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=env, start_new_session=True)
+        # Enough chunks to start both workers, fed while they start; the pipe stays open.
+        feeder = threading.Thread(target=feed, args=(tool.stdin, b"running cats\n" * 100_000))
+        feeder.start()
+        deadline = time.monotonic() + 60
+        while not children_of(tool.pid) and time.monotonic() < deadline:
+            time.sleep(0.001)
+        time.sleep(delay)
+        os.killpg(tool.pid, signal.SIGINT)
+        feeder.join(timeout=60)
+        stderr = tool.communicate(timeout=60)[1]
+        assert (delay, tool.returncode, stderr) == (delay, 130, b"")
 
 
 def run_in_terminal(args, tmp_path):

@@ -166,6 +166,24 @@ def _chunks(source: IO[bytes], name: str) -> Iterator[bytes]:
         yield rest
 
 
+@contextlib.contextmanager
+def _interrupts_held() -> Iterator[None]:
+    """SIGINT held back in this thread while the pool starts processes and threads.
+
+    They inherit the mask: a Ctrl-C at the terminal, which goes to the whole
+    process group, reaches only this process, never a worker in the middle of
+    its start-up. Here it comes through as KeyboardInterrupt once released.
+    """
+    if not hasattr(signal, "pthread_sigmask"):
+        yield
+        return
+    held = signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT})
+    try:
+        yield
+    finally:
+        signal.pthread_sigmask(signal.SIG_SETMASK, held)
+
+
 def _results(job: Job, chunks: Iterator[bytes], jobs: int) -> Iterator[tuple[bytes, Done]]:
     if jobs <= 1:
         for chunk in chunks:
@@ -175,10 +193,14 @@ def _results(job: Job, chunks: Iterator[bytes], jobs: int) -> Iterator[tuple[byt
 
     # A window of chunks in flight: the input is read only as fast as the workers stem it.
     window: deque[tuple[bytes, Future[Done]]] = deque()
-    with ProcessPoolExecutor(jobs, initializer=_start_worker, initargs=(job,)) as pool:
+    with _interrupts_held():
+        pool = ProcessPoolExecutor(jobs, initializer=_start_worker, initargs=(job,))
+    with pool:
         try:
             for chunk in chunks:
-                window.append((chunk, pool.submit(_work_in_worker, chunk)))
+                with _interrupts_held():
+                    future = pool.submit(_work_in_worker, chunk)
+                window.append((chunk, future))
                 if len(window) >= 2 * jobs:
                     done_chunk, future = window.popleft()
                     yield done_chunk, future.result()
