@@ -16,7 +16,7 @@ import pytest
 
 import Davuzod
 import lexvale
-from lexvale.cli import main
+from lexvale.cli import _chunks, main
 
 DICTIONARIES = {"english": "american-english", "french": "french", "german": "ngerman", "spanish": "spanish",
                 "swedish": "swedish", "dutch": "dutch", "portuguese": "portuguese"}
@@ -119,6 +119,42 @@ def test_jobs_give_the_output_of_one_process_in_order(mode, tmp_path, monkeypatc
     assert main([*mode, "-j", "3", "-i", str(words), "-o", str(two), "--cache", "50"]) == 0
     assert one.read_bytes() == two.read_bytes()
     assert one.read_bytes().count(b"\n") == data.count(b"\n") + 1
+
+
+class CountedBlock(bytes):
+    """A block as read from a file, tallying the bytes copied whenever it is joined to others."""
+
+    copied = 0
+
+    def __add__(self, other):
+        CountedBlock.copied += len(self) + len(other)
+        return bytes(self) + bytes(other)
+
+    def __radd__(self, other):
+        CountedBlock.copied += len(other) + len(self)
+        return bytes(other) + bytes(self)
+
+
+class BlockSource:
+    def __init__(self, data):
+        self.data, self.offset = data, 0
+
+    def read1(self, size):
+        block = self.data[self.offset : self.offset + size]
+        self.offset += len(block)
+        return CountedBlock(block)
+
+
+def test_a_line_longer_than_a_chunk_is_read_in_linear_time(monkeypatch):
+    # One word of 8 MiB (a file with no newline at all, say) in blocks of 4 KiB:
+    # each byte must be copied a bounded number of times, not once per block.
+    monkeypatch.setattr("lexvale.cli.CHUNK_BYTES", 4096)
+    monkeypatch.setattr(CountedBlock, "copied", 0)
+    long_line = b"x" * (8 << 20)
+    data = long_line + b"\nshort\n" + long_line
+    chunks = list(_chunks(BlockSource(data), "the source"))
+    assert b"\n".join(chunks) == data and long_line in chunks  # whole lines, the last one unended
+    assert CountedBlock.copied <= 3 * 2 * len(long_line)
 
 
 def test_list_shows_each_algorithm_with_its_codes(capsys):

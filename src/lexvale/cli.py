@@ -147,7 +147,9 @@ def _work_in_worker(chunk: bytes) -> Done:
 
 def _chunks(source: IO[bytes], name: str) -> Iterator[bytes]:
     """Whole lines, about CHUNK_BYTES at a time, without their final newline."""
-    rest = b""
+    # The start of a line that earlier blocks did not end, in pieces: joined once
+    # the line ends, so that a line of many blocks is not copied once per block.
+    begun: list[bytes] = []
     while True:
         try:
             block = source.read1(CHUNK_BYTES) if hasattr(source, "read1") else source.read(CHUNK_BYTES)
@@ -155,15 +157,20 @@ def _chunks(source: IO[bytes], name: str) -> Iterator[bytes]:
             raise UsageError(f"cannot read {name}: {error.strerror}") from None
         if not block:
             break
-        block = rest + block
         cut = block.rfind(b"\n")
         if cut < 0:
-            rest = block
+            begun.append(block)
             continue
-        rest = block[cut + 1 :]
-        yield block[:cut]
-    if rest:
-        yield rest
+        if begun:
+            begun.append(block[:cut])
+            yield b"".join(begun)
+            begun.clear()
+        else:
+            yield block[:cut]
+        if cut + 1 < len(block):
+            begun.append(block[cut + 1 :])
+    if begun:
+        yield b"".join(begun)
 
 
 @contextlib.contextmanager
