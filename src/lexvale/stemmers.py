@@ -65,10 +65,11 @@ def stemmer(language: str = "english", cache_size: int = 10000) -> Davuzod.Davuz
     thread or keep it across ``fork``; call ``stemmer()`` there instead.
     """
     stemmers = _local.stemmers
-    try:
-        return stemmers[language, cache_size]
-    except (KeyError, TypeError):
-        pass
+    if type(cache_size) is int:  # 10.0 and True find 10's and 1's objects, but are no bounds
+        try:
+            return stemmers[language, cache_size]
+        except (KeyError, TypeError):
+            pass
     name = resolve(language)
     if type(cache_size) is not int:
         if isinstance(cache_size, bool) or not isinstance(cache_size, int):
