@@ -82,6 +82,7 @@ def test_lowercase_false_stems_the_words_as_written():
         ({"stopwords": ["The", "A"]}, "THE cats and a dog", ["cat", "and", "dog"]),
         ({"protected": ["Running"]}, "RUNNING runners", ["running", "runner"]),
         ({"overrides": {"Geese": "goose"}}, "geese GEESE", ["goose", "goose"]),
+        ({"overrides": {"Geese": "goose", "GEESE": "goose"}}, "geese", ["goose"]),
         # Stop words go first, then protection, then overrides.
         ({"stopwords": ["news"], "protected": ["news"]}, "news today", ["today"]),
         ({"protected": ["geese"], "overrides": {"geese": "goose"}}, "geese", ["geese"]),
@@ -234,10 +235,16 @@ def test_stem_words_prepares_protects_and_overrides_one_for_one():
         ({"stopwords": ["the", None]}, TypeError, "NoneType"),
         ({"overrides": {"geese": 1}}, TypeError, "int"),
         ({"overrides": [("a", "b")]}, TypeError, "mapping"),
+        # Keys that prepare to one word: which stem would win is an accident of order.
+        ({"overrides": {"Geese": "goose", "GEESE": "geese"}}, ValueError,
+         "overrides give 'geese' two stems: 'goose' for 'Geese' and 'geese' for 'GEESE'"),
         ({"pattern": re.compile(rb"\w+")}, TypeError, "bytes"),
         ({"pattern": 5}, TypeError, "int"),
         ({"cache_size": "10"}, TypeError, "str"),
         ({"cache_size": True}, TypeError, "bool"),
+        # The stemmers' bound is a 32-bit signed integer: refused here, not at the first text.
+        ({"cache_size": 2**31}, ValueError, "cache_size must be between -2147483648 and 2147483647, not 2147483648"),
+        ({"cache_size": -(2**31) - 1}, ValueError, "cache_size must be between"),
     ],
 )
 def test_bad_settings_are_refused(options, error, message):

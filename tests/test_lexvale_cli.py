@@ -1,5 +1,6 @@
 """The lexvale command: stemwords' output byte for byte, the text mode, jobs, errors and the progress bar."""
 
+import contextlib
 import os
 import pty
 import random
@@ -15,7 +16,7 @@ import pytest
 
 import Davuzod
 import lexvale
-from lexvale.cli import main
+from lexvale.cli import _chunks, main
 
 DICTIONARIES = {"english": "american-english", "french": "french", "german": "ngerman", "spanish": "spanish",
                 "swedish": "swedish", "dutch": "dutch", "portuguese": "portuguese"}
@@ -120,6 +121,42 @@ def test_jobs_give_the_output_of_one_process_in_order(mode, tmp_path, monkeypatc
     assert one.read_bytes().count(b"\n") == data.count(b"\n") + 1
 
 
+class CountedBlock(bytes):
+    """A block as read from a file, tallying the bytes copied whenever it is joined to others."""
+
+    copied = 0
+
+    def __add__(self, other):
+        CountedBlock.copied += len(self) + len(other)
+        return bytes(self) + bytes(other)
+
+    def __radd__(self, other):
+        CountedBlock.copied += len(other) + len(self)
+        return bytes(other) + bytes(self)
+
+
+class BlockSource:
+    def __init__(self, data):
+        self.data, self.offset = data, 0
+
+    def read1(self, size):
+        block = self.data[self.offset : self.offset + size]
+        self.offset += len(block)
+        return CountedBlock(block)
+
+
+def test_a_line_longer_than_a_chunk_is_read_in_linear_time(monkeypatch):
+    # One word of 8 MiB (a file with no newline at all, say) in blocks of 4 KiB:
+    # each byte must be copied a bounded number of times, not once per block.
+    monkeypatch.setattr("lexvale.cli.CHUNK_BYTES", 4096)
+    monkeypatch.setattr(CountedBlock, "copied", 0)
+    long_line = b"x" * (8 << 20)
+    data = long_line + b"\nshort\n" + long_line
+    chunks = list(_chunks(BlockSource(data), "the source"))
+    assert b"\n".join(chunks) == data and long_line in chunks  # whole lines, the last one unended
+    assert CountedBlock.copied <= 3 * 2 * len(long_line)
+
+
 def test_list_shows_each_algorithm_with_its_codes(capsys):
     assert main(["--list"]) == 0
     lines = capsys.readouterr().out.splitlines()
@@ -145,6 +182,10 @@ def test_version(capsys):
         (["--text", "-p"], b"-p works on word lists"),
         (["-j", "0"], b"--jobs must be at least 1"),
         (["--cache", "many"], b"invalid int value"),
+        # Beyond the stemmers' 32-bit bound: refused before any word is read, workers or not.
+        (["--cache", "3000000000"], b"lexvale: error: --cache must be between -2147483648 and 2147483647"),
+        (["--text", "--cache", "-2147483649"], b"--cache must be between"),
+        (["-j", "2", "--cache", "2147483648"], b"--cache must be between"),
     ],
 )
 def test_user_errors_exit_2_with_one_line_and_no_traceback(args, message):
@@ -152,7 +193,7 @@ def test_user_errors_exit_2_with_one_line_and_no_traceback(args, message):
     assert result.returncode == 2
     assert message in result.stderr
     assert b"Traceback" not in result.stderr
-    if args[0] != "--cache":  # argparse's usage line comes first there
+    if b"invalid int value" not in message:  # argparse's usage line comes first there
         assert result.stderr.count(b"\n") == 1
 
 
@@ -210,6 +251,44 @@ def test_interrupt_exits_130_without_a_traceback(jobs):
     stdout, stderr = tool.communicate(timeout=60)
     assert tool.returncode == 130
     assert b"Traceback" not in stderr and b"KeyboardInterrupt" not in stderr
+
+
+def children_of(pid):
+    found = []
+    for path in Path(f"/proc/{pid}/task").glob("*/children"):
+        try:
+            found += path.read_text().split()
+        except OSError:  # the thread ended meanwhile
+            pass
+    return found
+
+
+def feed(pipe, data):
+    with contextlib.suppress(BrokenPipeError):  # the tool stopped reading
+        pipe.write(data)
+        pipe.flush()
+
+
+@pytest.mark.skipif(not Path("/proc/self/task").is_dir(), reason="needs /proc to see the worker processes start")
+@pytest.mark.parametrize("mode", [[], ["--text"]])
+def test_interrupt_while_workers_start_reaches_only_the_tool(mode):
+    # A terminal's Ctrl-C goes to the whole process group, workers included,
+    # and often comes while they are still starting up.
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    for delay in (0, 0.05, 0.1, 0.15, 0.2):
+        tool = subprocess.Popen([sys.executable, "-m", "lexvale", *mode, "-j", "2"], stdin=subprocess.PIPE,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=env, start_new_session=True)
+        # Enough chunks to start both workers, fed while they start; the pipe stays open.
+        feeder = threading.Thread(target=feed, args=(tool.stdin, b"running cats\n" * 100_000))
+        feeder.start()
+        deadline = time.monotonic() + 60
+        while not children_of(tool.pid) and time.monotonic() < deadline:
+            time.sleep(0.001)
+        time.sleep(delay)
+        os.killpg(tool.pid, signal.SIGINT)
+        feeder.join(timeout=60)
+        stderr = tool.communicate(timeout=60)[1]
+        assert (delay, tool.returncode, stderr) == (delay, 130, b"")
 
 
 def run_in_terminal(args, tmp_path):

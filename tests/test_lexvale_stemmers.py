@@ -61,7 +61,11 @@ def test_threads_sharing_one_analyzer_get_the_serial_result():
 
 
 @pytest.mark.parametrize("language, cache_size, error", [(None, 10, TypeError), ("klingon", 10, ValueError),
-                                                         ("english", "10", TypeError), ("english", 1.5, TypeError)])
+                                                         ("english", "10", TypeError), ("english", 1.5, TypeError),
+                                                         ("english", 10.0, TypeError), ("english", True, TypeError)])
 def test_bad_arguments(language, cache_size, error):
+    # Refused the same whether or not a stemmer with an equal bound (10 == 10.0, 1 == True) is made already.
+    lexvale.stemmer("english", 10)
+    lexvale.stemmer("english", 1)
     with pytest.raises(error):
         lexvale.stemmer(language, cache_size)

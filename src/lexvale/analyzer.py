@@ -9,7 +9,7 @@ from typing import Any, NamedTuple, Self
 
 from .languages import resolve
 from .marks import MARKS
-from .stemmers import stemmer
+from .stemmers import cache_size_error, stemmer
 from .text import NormalForm, prepare, prepare_with_offsets
 
 __all__ = ["DEFAULT_PATTERN", "Analyzer", "Token"]
@@ -97,8 +97,9 @@ class Analyzer:
 
     Stop words, protected words and the keys of `overrides` go through
     steps 1 and 2 themselves, so that they match the words they name
-    whatever case or form they are given in. A word that is both protected
-    and overridden is protected.
+    whatever case or form they are given in; two keys that so become one
+    word with different stems raise ``ValueError``. A word that is both
+    protected and overridden is protected.
 
     ``str.lower`` rather than ``str.casefold``: the algorithms of the
     languages that write "ß" and the final "ς" already treat them as "ss" and
@@ -170,6 +171,10 @@ class Analyzer:
             raise TypeError(f"pattern must be a str or a compiled pattern, not {type(pattern).__name__}")
         if isinstance(cache_size, bool) or not isinstance(cache_size, int):
             raise TypeError(f"cache_size must be an int, not {type(cache_size).__name__}")
+        # Checked here, or the first text, perhaps in another process, would fail instead.
+        out_of_range = cache_size_error("cache_size", cache_size)
+        if out_of_range is not None:
+            raise ValueError(out_of_range)
 
         def prepared(words: Iterable[str], what: str) -> frozenset[str]:
             if isinstance(words, (str, bytes)):
@@ -187,12 +192,19 @@ class Analyzer:
         if overrides is not None:
             if not isinstance(overrides, Mapping):
                 raise TypeError(f"overrides must be a mapping of word to stem, not {type(overrides).__name__}")
+            keys: dict[str, str] = {}  # prepared word -> the key it came from
             for word, stem in overrides.items():
                 if not isinstance(word, str):
                     raise _type_error("each word of overrides", word)
                 if not isinstance(stem, str):
                     raise _type_error(f"the stem of {word!r} in overrides", stem)
-                given[prepare(word, normalize, lowercase)] = stem
+                key = prepare(word, normalize, lowercase)
+                if given.get(key, stem) != stem:
+                    raise ValueError(
+                        f"overrides give {key!r} two stems: {given[key]!r} for {keys[key]!r} and {stem!r} for {word!r}"
+                    )
+                given[key] = stem
+                keys.setdefault(key, word)
         fixed = dict(given)
         fixed.update((word, word) for word in kept)
 

@@ -21,7 +21,7 @@ from dataclasses import dataclass
 import Davuzod
 
 from .languages import algorithms, iso_codes, resolve
-from .stemmers import stemmer
+from .stemmers import cache_size_error, stemmer
 
 # Only the type checker reads these: the word-list path starts without typing,
 # the analyzer and the language tables (see _job and _listing).
@@ -147,7 +147,9 @@ def _work_in_worker(chunk: bytes) -> Done:
 
 def _chunks(source: IO[bytes], name: str) -> Iterator[bytes]:
     """Whole lines, about CHUNK_BYTES at a time, without their final newline."""
-    rest = b""
+    # The start of a line that earlier blocks did not end, in pieces: joined once
+    # the line ends, so that a line of many blocks is not copied once per block.
+    begun: list[bytes] = []
     while True:
         try:
             block = source.read1(CHUNK_BYTES) if hasattr(source, "read1") else source.read(CHUNK_BYTES)
@@ -155,15 +157,38 @@ def _chunks(source: IO[bytes], name: str) -> Iterator[bytes]:
             raise UsageError(f"cannot read {name}: {error.strerror}") from None
         if not block:
             break
-        block = rest + block
         cut = block.rfind(b"\n")
         if cut < 0:
-            rest = block
+            begun.append(block)
             continue
-        rest = block[cut + 1 :]
-        yield block[:cut]
-    if rest:
-        yield rest
+        if begun:
+            begun.append(block[:cut])
+            yield b"".join(begun)
+            begun.clear()
+        else:
+            yield block[:cut]
+        if cut + 1 < len(block):
+            begun.append(block[cut + 1 :])
+    if begun:
+        yield b"".join(begun)
+
+
+@contextlib.contextmanager
+def _interrupts_held() -> Iterator[None]:
+    """SIGINT held back in this thread while the pool starts processes and threads.
+
+    They inherit the mask: a Ctrl-C at the terminal, which goes to the whole
+    process group, reaches only this process, never a worker in the middle of
+    its start-up. Here it comes through as KeyboardInterrupt once released.
+    """
+    if not hasattr(signal, "pthread_sigmask"):
+        yield
+        return
+    held = signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT})
+    try:
+        yield
+    finally:
+        signal.pthread_sigmask(signal.SIG_SETMASK, held)
 
 
 def _results(job: Job, chunks: Iterator[bytes], jobs: int) -> Iterator[tuple[bytes, Done]]:
@@ -175,10 +200,14 @@ def _results(job: Job, chunks: Iterator[bytes], jobs: int) -> Iterator[tuple[byt
 
     # A window of chunks in flight: the input is read only as fast as the workers stem it.
     window: deque[tuple[bytes, Future[Done]]] = deque()
-    with ProcessPoolExecutor(jobs, initializer=_start_worker, initargs=(job,)) as pool:
+    with _interrupts_held():
+        pool = ProcessPoolExecutor(jobs, initializer=_start_worker, initargs=(job,))
+    with pool:
         try:
             for chunk in chunks:
-                window.append((chunk, pool.submit(_work_in_worker, chunk)))
+                with _interrupts_held():
+                    future = pool.submit(_work_in_worker, chunk)
+                window.append((chunk, future))
                 if len(window) >= 2 * jobs:
                     done_chunk, future = window.popleft()
                     yield done_chunk, future.result()
@@ -244,6 +273,9 @@ def _job(args: argparse.Namespace) -> Job:
                                           ("--stopwords", args.stopwords), ("--protected", args.protected)) if given]
     analyzer = None
     cache_size = args.cache if args.cache is not None else (10000 if args.text else 0)
+    out_of_range = cache_size_error("--cache", cache_size)
+    if out_of_range is not None:
+        raise UsageError(out_of_range)
     if args.text:
         from .analyzer import Analyzer
 

@@ -18,6 +18,16 @@ from .languages import resolve
 
 __all__ = ["stemmer"]
 
+#: The cache bounds a ``Davuzod`` object takes (a C int); 0 or less means no cache.
+CACHE_SIZES = range(-(2**31), 2**31)
+
+
+def cache_size_error(name: str, value: int) -> str | None:
+    """The message for a cache bound `value` outside ``CACHE_SIZES``, or None when it is inside."""
+    if value in CACHE_SIZES:
+        return None
+    return f"{name} must be between {CACHE_SIZES.start} and {CACHE_SIZES.stop - 1}, not {value}"
+
 
 class _PerThread(threading.local):
     def __init__(self) -> None:
@@ -55,10 +65,11 @@ def stemmer(language: str = "english", cache_size: int = 10000) -> Davuzod.Davuz
     thread or keep it across ``fork``; call ``stemmer()`` there instead.
     """
     stemmers = _local.stemmers
-    try:
-        return stemmers[language, cache_size]
-    except (KeyError, TypeError):
-        pass
+    if type(cache_size) is int:  # 10.0 and True find 10's and 1's objects, but are no bounds
+        try:
+            return stemmers[language, cache_size]
+        except (KeyError, TypeError):
+            pass
     name = resolve(language)
     if type(cache_size) is not int:
         if isinstance(cache_size, bool) or not isinstance(cache_size, int):
