@@ -256,6 +256,14 @@ def test_a_pattern_with_groups_gives_whole_matches():
     assert Analyzer(pattern=r"(r)(\w+)")("running rats") == ["run", "rat"]
 
 
+@pytest.mark.parametrize("pattern", [r"\w*", r"(\w*)", re.compile(r"[a-z]*", re.IGNORECASE)])
+def test_a_pattern_that_matches_nothing_finds_no_empty_word(pattern):
+    analyzer = Analyzer(pattern=pattern)
+    assert analyzer("Running, cats!") == ["run", "cat"]
+    assert [token.word for token in analyzer.tokens("Running, cats!")] == ["Running", "cats"]
+    assert analyzer("  ,, ") == []
+
+
 def test_nfkc_is_applied_before_the_pattern():
     assert Analyzer(normalize="NFKC")("ﬁnding") == ["find"]
     assert Analyzer(normalize="NFC")("ﬁnding") == ["ﬁnding"]

@@ -89,7 +89,9 @@ class Analyzer:
     2. lower-case with ``str.lower`` when `lowercase` is true;
     3. split into words with `pattern` (a regular expression, str or
        compiled; by default ``DEFAULT_PATTERN``: letters, with apostrophes
-       inside words, split at hyphens, digits and underscores);
+       inside words, split at hyphens, digits and underscores); the whole
+       match is the word, whatever groups the pattern has, and an empty
+       match is no word;
     4. drop `stopwords`;
     5. keep `protected` words as they are (after steps 1 and 2);
     6. give each word of `overrides` (a mapping from word to stem) its stem;
@@ -328,8 +330,11 @@ class Analyzer:
         findall = self._findall
         if findall is not None:
             words: list[str] = findall(text)
+            if self._ascii_findall is None and "" in words:
+                # A pattern that can match nothing (say r"\w*") finds no word there.
+                words = [word for word in words if word]
             return words
-        return [match.group() for match in self._pattern.finditer(text)]
+        return [match.group() for match in self._pattern.finditer(text) if match.end() > match.start()]
 
     def _stem_list(self, words: list[str]) -> list[str]:
         """Stems of prepared words: protected and overridden ones fixed, the rest stemmed."""
@@ -374,6 +379,8 @@ class Analyzer:
         words: list[str] = []
         for match in self._pattern.finditer(prepared):
             word = match.group()
+            if not word:
+                continue
             if word in stop:
                 continue
             words.append(word)
