@@ -5,10 +5,13 @@ import ctypes.util
 import functools
 import gc
 import os
+import re
 import shutil
 import subprocess
 import sys
+import sysconfig
 import textwrap
+from pathlib import Path
 
 import pytest
 from hypothesis import settings
@@ -32,6 +35,20 @@ def cache_state(stemmer):
     """The object's cache and counter, seen through its traversal (cache, then counter)."""
     cache, counter = gc.get_referents(stemmer)[-2:]  # a subclass visits its own parts first
     return cache, counter
+
+
+@functools.cache
+def built_on_public_api_only():
+    """Whether the module takes the public fallbacks of src/Davuzod/interpreter_internals.h:
+    always on a free-threaded interpreter, and in a build tree configured with
+    DAVUZOD_PUBLIC_API_ONLY (read from the CMake cache beside the module)."""
+    if sysconfig.get_config_var("Py_GIL_DISABLED"):
+        return True
+    cmake_cache = Path(Davuzod.__file__).with_name("CMakeCache.txt")
+    if not cmake_cache.is_file():
+        return False
+    setting = re.search(r"^DAVUZOD_PUBLIC_API_ONLY:BOOL=(.*)$", cmake_cache.read_text(), re.MULTILINE)
+    return setting is not None and setting.group(1).strip().upper() in {"ON", "1", "TRUE", "YES", "Y"}
 
 
 def run_child(code, *args, check=True):

@@ -152,6 +152,39 @@ class TestTrimming:
         assert str(info.value) == "dictionary changed size during iteration"
         assert cache_state(s)[0] is cache
 
+    @pytest.mark.parametrize(
+        "replace, bound_after, emptied",
+        [
+            (lambda s: s.__init__("porter", 10), 10, True),
+            (lambda s: setattr(s, "maxCacheSize", 0), 0, True),
+            (lambda s: s._Stemmer__purgeCache(), 3, False),
+        ],
+        ids=["reinitialised", "switched-off", "trimmed-again"],
+    )
+    def test_cache_replaced_during_trim_stands(self, replace, bound_after, emptied):
+        s = Stemmer("english", 10)
+        s.stemWords(["fairly", "cats", "dogs"])
+        cache, _ = cache_state(s)
+
+        class Replacing:
+            calls = 0
+
+            def __gt__(self, other):
+                Replacing.calls += 1
+                if Replacing.calls == 1:
+                    replace(s)
+                return True
+
+        cache[b"odd"] = ["odd", Replacing()]
+        s.maxCacheSize = 3  # the trim walks the old cache while the code replaces it
+        replaced, counter = cache_state(s)
+        assert replaced is not cache and s.maxCacheSize == bound_after
+        assert all(entry[1] < counter for entry in replaced.values() if type(entry[1]) is int)
+        if emptied:  # nothing of the old cache may answer any more
+            assert replaced == {}
+        if bound_after == 10:
+            assert s.stemWord("fairly") == "fairli"  # Porter's stem, not the English one cached before
+
     def test_entries_of_other_shapes_are_read_by_subscription(self):
         class Entry(list):
             pass

@@ -3,14 +3,13 @@
 import os
 import subprocess
 import sys
-import sysconfig
 import textwrap
 from pathlib import Path
 
 import pytest
 
 import Davuzod
-from conftest import cache_state, run_child, stemwords_program
+from conftest import built_on_public_api_only, cache_state, run_child, stemwords_program
 
 Stemmer = Davuzod.Davuzod
 
@@ -552,7 +551,7 @@ class TestCodeRunningDuringAMiss:
             next(walk)
         assert info.value.__context__ is None
 
-    @pytest.mark.xfail(bool(sysconfig.get_config_var("Py_GIL_DISABLED")), strict=True,
+    @pytest.mark.xfail(built_on_public_api_only(), strict=True,
                        reason="the public C API cannot tell the generator's own handled exception from its caller's")
     @pytest.mark.parametrize("cls", [Stemmer, Sub], ids=["exact", "subclass"])
     def test_generator_keeps_handling_what_its_caller_threw_in(self, cls):

@@ -102,6 +102,12 @@ int cache_trim(StemmerObject* self) noexcept {
             return -1;
         }
     }
+    // A comparison may have replaced the cache (a further __init__, the bound
+    // set to 0, a trim of its own): the replacement is newer than anything
+    // walked here, and entries of the old cache must not come back with it.
+    if (self->cache != cache.get()) {
+        return 0;
+    }
     replace_field(self->cache, std::move(survivors));
     return 0;
 }
