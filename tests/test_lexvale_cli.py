@@ -119,6 +119,10 @@ def test_jobs_give_the_output_of_one_process_in_order(mode, tmp_path, monkeypatc
     assert main([*mode, "-j", "3", "-i", str(words), "-o", str(two), "--cache", "50"]) == 0
     assert one.read_bytes() == two.read_bytes()
     assert one.read_bytes().count(b"\n") == data.count(b"\n") + 1
+    # The command itself runs no other thread, so its workers are forked from it.
+    result = lexvale_command(*mode, "-j", "2", "-i", str(words))
+    assert result.returncode == 0, result.stderr
+    assert result.stdout == one.read_bytes()
 
 
 class CountedBlock(bytes):

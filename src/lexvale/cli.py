@@ -28,6 +28,7 @@ from .stemmers import cache_size_error, stemmer
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from collections.abc import Iterator
+    import multiprocessing.context
     from concurrent.futures import Future
     from typing import IO
 
@@ -191,6 +192,23 @@ def _interrupts_held() -> Iterator[None]:
         signal.pthread_sigmask(signal.SIG_SETMASK, held)
 
 
+def _pool_context() -> multiprocessing.context.BaseContext | None:
+    """Fork the workers from this process while it runs no other thread.
+
+    A forked worker starts at once with all that is already imported, where a
+    worker of the default start method starts a new interpreter that imports
+    the tool again (a quarter of a second, more than a few megabytes of text
+    take to stem). Forking a process that runs other threads can deadlock, so
+    then (main() called from a threaded program) the default is kept.
+    """
+    import multiprocessing
+    import threading
+
+    if threading.active_count() == 1 and "fork" in multiprocessing.get_all_start_methods():
+        return multiprocessing.get_context("fork")
+    return None
+
+
 def _results(job: Job, chunks: Iterator[bytes], jobs: int) -> Iterator[tuple[bytes, Done]]:
     if jobs <= 1:
         for chunk in chunks:
@@ -201,7 +219,7 @@ def _results(job: Job, chunks: Iterator[bytes], jobs: int) -> Iterator[tuple[byt
     # A window of chunks in flight: the input is read only as fast as the workers stem it.
     window: deque[tuple[bytes, Future[Done]]] = deque()
     with _interrupts_held():
-        pool = ProcessPoolExecutor(jobs, initializer=_start_worker, initargs=(job,))
+        pool = ProcessPoolExecutor(jobs, _pool_context(), _start_worker, (job,))
     with pool:
         try:
             for chunk in chunks:
