@@ -360,7 +360,8 @@ def lexvale_figures(repeats):
         figures["cli_list_s"] = wall_time([sys.executable, "-m", "lexvale", "-i", str(words_file), "-o", out],
                                           repeats, env)
         big_text = Path(scratch) / "text"
-        big_text.write_text(text * 2, encoding="utf-8")
+        # Large enough that the workers' start-up is a small part of a run.
+        big_text.write_text(text * 8, encoding="utf-8")
         figures["text_mib"] = big_text.stat().st_size / 2**20
         for jobs in (1, 2):
             figures[f"cli_text_j{jobs}_s"] = wall_time(
