@@ -4,11 +4,12 @@
 RELEASE_DIR := build/release
 DEBUG_DIR := build/debug
 ASAN_DIR := build/asan
+PUBLIC_DIR := build/public
 PYTHON := python3.14
 PYTHON_DEBUG := python3.14-dbg
 IN_ROOT ?= 0
 
-.PHONY: build build-debug build-asan test check check-installed dist demo bench
+.PHONY: build build-debug build-asan build-public test check check-installed dist demo bench
 
 ifeq ($(IN_ROOT),1)
 
@@ -32,6 +33,16 @@ build-debug: $(DEBUG_DIR)/build.ninja
 $(ASAN_DIR)/build.ninja:
 	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDAVUZOD_SANITIZE=ON -DPython_EXECUTABLE=/usr/bin/$(PYTHON)
 
+# The same sources with only the public C API: what a free-threaded or a newer
+# interpreter builds (see src/Davuzod/interpreter_internals.h).
+$(PUBLIC_DIR)/build.ninja:
+	cmake -S . -B $(PUBLIC_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DDAVUZOD_LTO=OFF -DDAVUZOD_PUBLIC_API_ONLY=ON \
+		-DPython_EXECUTABLE=/usr/bin/$(PYTHON)
+
+build-public: $(PUBLIC_DIR)/build.ninja
+	cmake --build $(PUBLIC_DIR)
+	cmake --build $(PUBLIC_DIR) --target fail_large_alloc version_warning
+
 build-asan: $(ASAN_DIR)/build.ninja
 	cmake --build $(ASAN_DIR)
 	cmake --build $(ASAN_DIR) --target version_warning
@@ -50,8 +61,12 @@ SANITIZER_ENV = LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-fi
 VALGRIND_TESTS = tests/test_stemmer_class.py tests/test_cache.py tests/test_stemming.py \
 	tests/test_binding.py tests/test_catalogue.py
 
-check: build build-asan
+PUBLIC_API_TESTS = tests/test_stemming.py tests/test_cache.py tests/test_stemmer_class.py tests/test_module.py \
+	tests/test_private_symbols.py tests/test_memory_failures.py
+
+check: build build-asan build-public
 	$(PYTHON) tools/private_symbols.py $(RELEASE_DIR)/Davuzod.*.so
+	PYTHONPATH=$(CURDIR)/$(PUBLIC_DIR):$(CURDIR)/src $(PYTHON) -m pytest -q -p no:cacheprovider $(PUBLIC_API_TESTS)
 	$(SANITIZER_ENV) PYTHONPATH=$(CURDIR)/$(ASAN_DIR):$(CURDIR)/src $(PYTHON) -m pytest -p no:cacheprovider
 	PYTHONMALLOC=malloc PYTHONPATH=$(CURDIR)/$(RELEASE_DIR):$(CURDIR)/src valgrind --tool=memcheck --error-exitcode=99 \
 		--leak-check=full --show-leak-kinds=definite --errors-for-leak-kinds=definite \
