@@ -97,3 +97,12 @@ def stemwords_program():
     if why_not is not None:
         pytest.skip(f"stemwords needs libstemmer's shared library: {why_not}")
     return path
+
+
+@pytest.fixture
+def fast_switching():
+    """Hands the interpreter lock between threads as often as the interpreter allows."""
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1e-5)
+    yield
+    sys.setswitchinterval(interval)

@@ -186,15 +186,6 @@ class TestProcesses:
             assert list(pool.map(analyzer, texts, chunksize=7)) == serial
 
 
-@pytest.fixture
-def fast_switching():
-    """Hands the interpreter lock between threads as often as the interpreter allows."""
-    interval = sys.getswitchinterval()
-    sys.setswitchinterval(1e-5)
-    yield
-    sys.setswitchinterval(interval)
-
-
 def test_four_threads_share_analyzers_and_match_the_serial_result(texts, fast_switching):
     # Fresh analyzers, so that the threads also race to create their stemmers;
     # three languages interleaved, so that a thread that kept one stemmer for

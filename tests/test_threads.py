@@ -36,15 +36,6 @@ THREADS = [
 ]
 
 
-@pytest.fixture
-def fast_switching():
-    """Hands the interpreter lock between threads as often as the interpreter allows."""
-    interval = sys.getswitchinterval()
-    sys.setswitchinterval(1e-5)
-    yield
-    sys.setswitchinterval(interval)
-
-
 def test_objects_of_their_own_in_eight_threads(fast_switching):
     vocabulary = word_list()
     references = {}
