@@ -1,7 +1,6 @@
 """Objects used from several threads: one object per thread, or one object shared, stem correctly; sharing never crashes."""
 
 import random
-import sys
 import threading
 from pathlib import Path
 
