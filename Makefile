@@ -74,7 +74,8 @@ check: build build-asan build-public
 
 # The sdist, then the wheel built from that sdist (so the sdist is shown to
 # hold all that a build needs), and checks that no build output slipped in and
-# that the examples, which users run from the sdist, are there.
+# that the examples, which users run from the sdist, and the pages of docs/,
+# which the README links to, are there.
 # The wheel's module carries libstemmer inside it; auditwheel tags the wheel
 # for the manylinux platforms that the symbol versions it uses allow, and
 # grafts nothing into it (a library it would graft fails the build).
@@ -82,7 +83,7 @@ dist:
 	rm -rf dist
 	$(PYTHON) -m build --no-isolation --outdir dist .
 	! tar tzf dist/*.tar.gz | grep -E '^[^/]+/(build|dist|[.]hypothesis|[.]pytest_cache)/|[.]so$$'
-	for f in $$(find examples -type f ! -path '*/__pycache__/*'); do \
+	for f in $$(find examples docs -type f ! -path '*/__pycache__/*'); do \
 		tar tzf dist/*.tar.gz | grep -qx "[^/]*/$$f" || { echo "missing from the sdist: $$f"; exit 1; }; \
 	done
 	auditwheel show dist/*-linux_*.whl
