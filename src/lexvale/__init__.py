@@ -6,6 +6,9 @@
   lower-casing, stop words, protected words and overrides; picklable,
   immutable and safe to share between threads and processes;
 * ``stemmer()``: the calling thread's own ``Davuzod`` object for a language;
+* ``stopwords()`` and ``read_word_list()``: Snowball's stop lists, built in,
+  and word lists in their format;
+* ``surface_forms()``: a readable word for each stem;
 * ``algorithms()`` and ``iso_codes()``: the algorithms and the codes each accepts;
 * ``python -m lexvale`` (or the ``lexvale`` command): word lists and text
   stemmed from the shell, as libstemmer's ``stemwords`` does.
@@ -20,23 +23,32 @@ import Davuzod as _Davuzod
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from .analyzer import DEFAULT_PATTERN, Analyzer, Token
+    from .analyzer import Analyzer, Token
     from .languages import algorithms, iso_codes, resolve
+    from .patterns import DEFAULT_PATTERN
     from .stemmers import stemmer
+    from .stoplists import read_word_list, stopwords
+    from .surface import surface_forms
 
-__all__ = ["DEFAULT_PATTERN", "Analyzer", "Token", "algorithms", "iso_codes", "resolve", "stemmer", "__version__"]
+__all__ = [
+    "DEFAULT_PATTERN", "Analyzer", "Token", "algorithms", "iso_codes", "read_word_list", "resolve", "stemmer",
+    "stopwords", "surface_forms", "__version__",
+]
 
 #: The distribution's version, which the module's is.
 __version__ = _Davuzod.version()
 
 _HOMES = {
-    "DEFAULT_PATTERN": "analyzer",
+    "DEFAULT_PATTERN": "patterns",
     "Analyzer": "analyzer",
     "Token": "analyzer",
     "algorithms": "languages",
     "iso_codes": "languages",
     "resolve": "languages",
     "stemmer": "stemmers",
+    "stopwords": "stoplists",
+    "read_word_list": "stoplists",
+    "surface_forms": "surface",
 }
 
 

@@ -1,20 +1,37 @@
 """Preparing text for stemming, and the way back from prepared text to the original.
 
-Normalisation and lower-casing can change a text's length: NFKC makes "fi"
-of the ligature "ﬁ", NFC joins "e" and a combining acute accent into "é", and
-``"İ".lower()`` is "i" followed by a combining dot. Tokens are found in the
-prepared text, so their offsets are mapped back through tables built here, and
-only when a length changed; text that normalisation leaves alone (nearly all
-text) needs no table.
+A text is prepared in four steps: characters that are invisible in print and
+only get in the way of search (soft hyphens, zero-width spaces, joiners where
+the language does not write them, byte-order marks, bidirectional controls,
+variation selectors) are dropped; the text is put in a Unicode normal form,
+with the typographic apostrophe unified to "'"; it is lower-cased as its
+language does (``casing``); and where lower-casing left text that is no
+longer in the normal form ("J" + caron lower-cases to a "j" + caron, which
+NFC writes as one character "ǰ"), normalised again. Preparation is a fixed
+point: prepared text prepares to itself, so settings prepared once and words
+prepared again agree.
+
+Dropping characters, normalisation and lower-casing can change a text's
+length: NFKC makes "fi" of the ligature "ﬁ", NFC joins "e" and a combining
+acute accent into "é", and "İ" lower-cases to "i" followed by a combining dot.
+Tokens are found in the prepared text, so their offsets are mapped back
+through tables built here, and only when a length changed; text that
+preparation leaves alone (nearly all text) needs no table.
 """
 
 from __future__ import annotations
 
+import functools
 import re
 import unicodedata
+from collections.abc import Callable
+from dataclasses import dataclass
 from typing import Literal
 
-__all__ = ["NormalForm", "prepare", "prepare_with_offsets"]
+from .casing import has_word_rules, lower_char, lower_text, lower_word, turkish_dotted_capitals
+from .patterns import JOINERS
+
+__all__ = ["NormalForm", "Offsets", "Preparation"]
 
 NormalForm = Literal["NFC", "NFKC"]
 
@@ -23,17 +40,23 @@ _TYPOGRAPHIC_APOSTROPHE = "\u2019"
 # character, so white space is where a text can be cut and normalised piece by piece.
 _CHUNK = re.compile(r"\s+|\S+")
 
+# Unicode's default-ignorable code points but the Hangul fillers and Khmer's
+# inherent vowels, which are letters of their scripts.
+_IGNORABLE = (
+    "\u00ad\u034f\u061c\u180b-\u180f\u200b-\u200f\u202a-\u202e\u2060-\u206f"
+    "\ufe00-\ufe0f\ufeff\U0001bca0-\U0001bca3\U0001d173-\U0001d17a\U000e0000-\U000e0fff"
+)
 
-def prepare(text: str, normalize: NormalForm | None, lowercase: bool) -> str:
-    """The text as the stemmer sees it: normalised, apostrophes unified, lower-cased."""
-    if normalize is not None:
-        if not unicodedata.is_normalized(normalize, text):
-            text = unicodedata.normalize(normalize, text)
-        if _TYPOGRAPHIC_APOSTROPHE in text:
-            text = text.replace(_TYPOGRAPHIC_APOSTROPHE, "'")
-    if lowercase:
-        text = text.lower()
-    return text
+#: The joiners each language writes inside its words, which are kept there.
+KEPT_JOINERS = {"persian": "\u200c", "nepali": JOINERS, "hindi": JOINERS}
+
+
+@functools.cache
+def _ignorable_class(language: str) -> re.Pattern[str]:
+    """The characters dropped from `language`'s text."""
+    kept = KEPT_JOINERS.get(language, "")
+    spaces_and_joiners = "".join(c for c in "\u200b\u200c\u200d\u200e\u200f" if c not in kept)
+    return re.compile(f"[{_IGNORABLE.replace('\u200b-\u200f', spaces_and_joiners)}]")
 
 
 # Offset tables: starts[p] is the original offset of a token that starts at
@@ -41,6 +64,24 @@ def prepare(text: str, normalize: NormalForm | None, lowercase: bool) -> str:
 # token that begins or ends inside what one original character became covers
 # that whole character.
 Offsets = tuple[list[int], list[int]]
+
+
+def _compose(earlier: Offsets | None, later: Offsets) -> Offsets:
+    """The tables of two steps done one after the other."""
+    if earlier is None:
+        return later
+    first_starts, first_ends = earlier
+    starts, ends = later
+    return [first_starts[p] for p in starts], [first_ends[p] for p in ends]
+
+
+def _dropped_mapped(text: str, dropped: list[int]) -> tuple[str, Offsets]:
+    """`text` without the characters at the (sorted) positions `dropped`."""
+    gone = set(dropped)
+    kept = [k for k in range(len(text)) if k not in gone]
+    starts = [*kept, len(text)]
+    ends = [0] + [k + 1 for k in kept]
+    return "".join(text[k] for k in kept), (starts, ends)
 
 
 def _joins(cluster: str, current: str, form: NormalForm) -> bool:
@@ -79,41 +120,126 @@ def _normalize_mapped(text: str, form: NormalForm) -> tuple[str, Offsets]:
     return "".join(pieces), (starts, ends)
 
 
-def _lower_mapped(text: str, offsets: Offsets) -> tuple[str, Offsets]:
-    starts, ends = offsets
-    lowered_starts: list[int] = []
-    lowered_ends: list[int] = []
+def _lower_mapped(text: str, language: str) -> tuple[str, Offsets]:
+    starts: list[int] = []
+    ends: list[int] = []
+    pieces: list[str] = []
     for j, character in enumerate(text):
-        # str.lower's only context rule (final sigma) keeps the length.
-        width = len(character.lower())
-        lowered_starts.extend([starts[j]] * width)
-        lowered_ends.append(ends[j])
-        lowered_ends.extend([ends[j + 1]] * (width - 1))
-    lowered_starts.append(starts[-1])
-    lowered_ends.append(ends[-1])
-    return text.lower(), (lowered_starts, lowered_ends)
+        lowered = lower_char(character, language)
+        width = len(lowered)
+        pieces.append(lowered)
+        starts.extend([j] * width)
+        if width:
+            ends.append(j)
+            ends.extend([j + 1] * (width - 1))
+    starts.append(len(text))
+    ends.append(len(text))
+    return "".join(pieces), (starts, ends)
 
 
-def prepare_with_offsets(
-    text: str, normalize: NormalForm | None, lowercase: bool
-) -> tuple[str, Offsets | None]:
-    """``prepare(text, ...)`` and its offset tables, or None when offsets carry over unchanged."""
-    offsets: Offsets | None = None
-    if normalize is not None:
-        if not unicodedata.is_normalized(normalize, text):
-            text_, offsets = _normalize_mapped(text, normalize)
-        else:
-            text_ = text
-        if _TYPOGRAPHIC_APOSTROPHE in text_:
-            text_ = text_.replace(_TYPOGRAPHIC_APOSTROPHE, "'")
-    else:
-        text_ = text
-    if lowercase:
-        lowered = text_.lower()
-        if len(lowered) != len(text_):
-            if offsets is None:
-                identity = list(range(len(text_) + 1))
-                offsets = (identity, identity)
-            lowered, offsets = _lower_mapped(text_, offsets)
-        text_ = lowered
-    return text_, offsets
+@dataclass(frozen=True, slots=True)
+class Preparation:
+    """How text and words are prepared for one analyzer's settings."""
+
+    normalize: NormalForm | None
+    lowercase: bool
+    language: str
+
+    def _round(self, text: str, lower: Callable[[str, str], str]) -> str:
+        if not text.isascii():
+            ignorable = _ignorable_class(self.language)
+            if ignorable.search(text) is not None:
+                text = ignorable.sub("", text)
+            if self.normalize is not None and not unicodedata.is_normalized(self.normalize, text):
+                text = unicodedata.normalize(self.normalize, text)
+        if self.normalize is not None and _TYPOGRAPHIC_APOSTROPHE in text:
+            text = text.replace(_TYPOGRAPHIC_APOSTROPHE, "'")
+        if self.lowercase:
+            text = lower(text, self.language)
+        return text
+
+    def _fixed(self, text: str, lower: Callable[[str, str], str]) -> str:
+        prepared = self._round(text, lower)
+        # Lower-casing may leave text outside the normal form; a round or two
+        # more reach the fixed point.
+        for _ in range(_MAX_ROUNDS):
+            if not self._may_change_again(prepared):
+                break
+            prepared = self._round(prepared, lower)
+        return prepared
+
+    def _may_change_again(self, prepared: str) -> bool:
+        return (
+            self.lowercase and self.normalize is not None and not prepared.isascii()
+            and not unicodedata.is_normalized(self.normalize, prepared)
+        )
+
+    # ---- words
+
+    def word(self, word: str) -> str:
+        """`word` as the stemmer sees it. Words separated by NUL characters are each prepared as a word."""
+        return self._fixed(word, lower_word)
+
+    def words(self, words: list[str]) -> list[str]:
+        """Each of `words` prepared as a word."""
+        if not words:
+            return []
+        # One pass over all the words joined by a character that no step
+        # touches or crosses, unless a word holds it.
+        joined = "\0".join(words)
+        if joined.count("\0") == len(words) - 1:
+            return self.word(joined).split("\0")
+        return [self.word(word) for word in words]
+
+    # ---- running text
+
+    def text(self, text: str) -> str:
+        """`text` prepared as a whole: its words are those ``word`` gives unless ``has_word_rules``."""
+        return self._fixed(text, lower_text)
+
+    def has_word_rules(self, text: str) -> bool:
+        """Whether the words of `text` must be prepared again one by one from the original."""
+        return self.lowercase and has_word_rules(text, self.language)
+
+    def text_with_offsets(self, text: str) -> tuple[str, Offsets | None]:
+        """``text(text)`` and its offset tables, or None when offsets carry over unchanged."""
+        text, offsets = self._mapped_round(text, None)
+        for _ in range(_MAX_ROUNDS):
+            if not self._may_change_again(text):
+                break
+            text, offsets = self._mapped_round(text, offsets)
+        return text, offsets
+
+    def _mapped_round(self, text: str, offsets: Offsets | None) -> tuple[str, Offsets | None]:
+        if not text.isascii():
+            dropped = [match.start() for match in _ignorable_class(self.language).finditer(text)]
+            if dropped:
+                text, step = _dropped_mapped(text, dropped)
+                offsets = _compose(offsets, step)
+            if self.normalize is not None and not unicodedata.is_normalized(self.normalize, text):
+                text, step = _normalize_mapped(text, self.normalize)
+                offsets = _compose(offsets, step)
+        if self.normalize is not None and _TYPOGRAPHIC_APOSTROPHE in text:
+            text = text.replace(_TYPOGRAPHIC_APOSTROPHE, "'")
+        if self.lowercase:
+            if self.language == "turkish":
+                dotted = turkish_dotted_capitals(text)
+                if dotted:
+                    characters = list(text)
+                    for capital, _ in dotted:
+                        characters[capital] = "i"
+                    text, step = _dropped_mapped("".join(characters), [dot for _, dot in dotted])
+                    offsets = _compose(offsets, step)
+            lowered = lower_text(text, self.language)
+            if len(lowered) != len(text):
+                # Character by character; only final sigma depends on context,
+                # and words with a capital sigma are prepared again alone.
+                lowered, step = _lower_mapped(text, self.language)
+                offsets = _compose(offsets, step)
+            text = lowered
+        return text, offsets
+
+
+# No known text needs more than one further round; the bound only keeps a
+# mistake in that reasoning from looping.
+_MAX_ROUNDS = 4

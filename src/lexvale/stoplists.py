@@ -1,0 +1,82 @@
+"""Stop lists: Snowball's own, built in, and word lists read from files in Snowball's format."""
+
+from __future__ import annotations
+
+import functools
+import os
+from importlib import resources
+
+from .languages import resolve
+
+__all__ = ["SNOWBALL", "raw_stopwords", "read_word_list", "stop_list_languages", "stopwords"]
+
+#: The name that stands for an algorithm's built-in stop list, wherever a
+#: collection of stop words is expected.
+SNOWBALL = "snowball"
+
+# Algorithms that share another's list: the older algorithms of a language.
+_SHARED = {"porter": "english", "dutch_porter": "dutch"}
+
+
+@functools.cache
+def stop_list_languages() -> tuple[str, ...]:
+    """The algorithms that have a built-in stop list."""
+    shipped = {entry.name.removesuffix(".txt") for entry in _data().iterdir() if entry.name.endswith(".txt")}
+    return tuple(sorted(shipped | {alias for alias, home in _SHARED.items() if home in shipped}))
+
+
+def _data() -> resources.abc.Traversable:
+    return resources.files(__package__).joinpath("data", "stopwords")
+
+
+@functools.cache
+def raw_stopwords(algorithm: str) -> tuple[str, ...]:
+    """The words of `algorithm`'s built-in stop list as Snowball writes them, in its order."""
+    if algorithm not in stop_list_languages():
+        raise ValueError(
+            f"{algorithm!r} has no built-in stop list; these have one: {', '.join(stop_list_languages())}"
+        )
+    name = _SHARED.get(algorithm, algorithm)
+    return tuple(_data().joinpath(f"{name}.txt").read_text(encoding="utf-8").split())
+
+
+def stopwords(language: str) -> frozenset[str]:
+    """Snowball's stop list for `language`, prepared as ``Analyzer(language)`` prepares words.
+
+    >>> sorted(stopwords("english"))[:5]
+    ['a', 'about', 'above', 'after', 'again']
+    >>> "und" in stopwords("de")
+    True
+
+    `language` is an algorithm name or code as ``Analyzer`` takes it; a
+    language without a list raises ``ValueError`` naming those with one.
+    ``Analyzer(language, stopwords="snowball")`` uses the list.
+    """
+    from .analyzer import Analyzer
+
+    return Analyzer(resolve(language), stopwords=SNOWBALL).stopwords
+
+
+def read_word_list(path: str | os.PathLike[str]) -> list[str]:
+    """The words of a file in Snowball's stop-list format, in order, each once.
+
+    The file is UTF-8; a vertical bar starts a comment that runs to the end
+    of its line, and the words are what is left, separated by white space,
+    so that a plain list of one word per line reads as it is written::
+
+        the      | definite article
+        a an     | indefinite articles
+
+    Raises ``OSError`` when the file cannot be read and ``ValueError`` when
+    it is not UTF-8.
+    """
+    with open(path, encoding="utf-8") as file:
+        try:
+            content = file.read()
+        except UnicodeDecodeError as error:
+            raise ValueError(f"{os.fsdecode(path)} is not UTF-8 text (byte {error.start})") from None
+    seen: dict[str, None] = {}
+    for line in content.splitlines():
+        for word in line.partition("|")[0].split():
+            seen.setdefault(word)
+    return list(seen)

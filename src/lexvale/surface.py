@@ -1,0 +1,30 @@
+"""Readable stems: for each stem, the word that most often gave it."""
+
+from __future__ import annotations
+
+from collections import Counter
+from collections.abc import Iterable
+
+from .analyzer import Analyzer
+
+__all__ = ["surface_forms"]
+
+
+def surface_forms(analyzer: Analyzer, texts: Iterable[str]) -> dict[str, str]:
+    """For each stem `analyzer` finds in `texts`, the word (as prepared) that most often gave it.
+
+    Stems make poor labels ("chocol", "gener"); this maps them back to a word
+    of the texts, for feature names, topic words and facets. Ties go to the
+    word seen first. One pass, through ``analyzer.tokens``.
+
+    >>> analyzer = Analyzer("english")
+    >>> surface_forms(analyzer, ["Generous generals", "the GENERAL's chocolate"])
+    {'generous': 'generous', 'general': 'general', 'the': 'the', 'chocol': 'chocolate'}
+    """
+    counts: dict[str, Counter[str]] = {}
+    prepare = analyzer.prepare
+    for text in texts:
+        for token in analyzer.tokens(text):
+            counts.setdefault(token.stem, Counter())[prepare(token.word)] += 1
+    # Counter.most_common keeps first-seen order among equal counts.
+    return {stem: words.most_common(1)[0][0] for stem, words in counts.items()}
