@@ -10,7 +10,7 @@ import pytest
 
 import Davuzod
 import lexvale
-from lexvale import languages
+from lexvale import languages, probes
 from lexvale.marks import MARKS, UNICODE_VERSION
 
 WORD_LISTS = ["american-english", "french", "ngerman", "spanish", "italian", "dutch", "swedish", "norsk",
@@ -27,7 +27,7 @@ def sample_words():
             words += random.Random(name).sample(lines, min(300, len(lines)))
     if len(words) < 1000:
         pytest.skip("Debian word lists are not installed")
-    return [w.lower() for w in words] + list(languages._probes()[:400])
+    return [w.lower() for w in words] + list(probes.probe_words()[:400])
 
 
 def test_every_code_stems_as_the_algorithm_it_is_mapped_to(sample_words):
@@ -41,7 +41,7 @@ def test_every_code_stems_as_the_algorithm_it_is_mapped_to(sample_words):
 
 
 def test_the_probe_words_tell_every_algorithm_apart():
-    assert len(languages._fingerprints()) == len(Davuzod.algorithms())
+    assert len(probes.fingerprints()) == len(Davuzod.algorithms())
 
 
 @pytest.mark.parametrize(

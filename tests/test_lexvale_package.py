@@ -54,8 +54,12 @@ def test_signatures(callable_, signature):
 def test_analyzer_signature_lists_every_setting():
     parameters = inspect.signature(lexvale.Analyzer).parameters
     assert list(parameters) == ["language", "lowercase", "normalize", "pattern", "stopwords", "protected",
-                                "overrides", "cache_size"]
+                                "overrides", "fold_accents", "ngram_range", "cache_size"]
     assert parameters["language"].default == "english"
+    # repr leaves out the settings at their defaults: the two lists must agree.
+    from lexvale.analyzer import DEFAULTS
+
+    assert {name: p.default for name, p in parameters.items()} == DEFAULTS
     assert all(p.kind is inspect.Parameter.KEYWORD_ONLY for name, p in parameters.items() if name != "language")
 
 

@@ -32,7 +32,10 @@ _DOT_ABOVE = "\u0307"
 _BELOW = "".join(
     chr(code) for code in range(0x300, 0x370) if unicodedata.combining(chr(code)) not in (0, 230)
 )
-_TURKISH_DOTTED_I = re.compile(rf"I([{_BELOW}]*){_DOT_ABOVE}")
+# A capital I, perhaps written with a mark below as one character (NFC joins
+# them), and its dot above after any other marks below.
+_DOTTED_LOWER = {"I": "i", "Ị": "ị", "Į": "į", "Ḭ": "ḭ"}
+_TURKISH_DOTTED_I = re.compile(rf"([{''.join(_DOTTED_LOWER)}])([{_BELOW}]*){_DOT_ABOVE}")
 _TURKISH_I = str.maketrans({"I": "ı", "İ": "i"})
 
 # A word start is the start of the string or a NUL, which separates the words
@@ -65,9 +68,13 @@ def lower_text(text: str, language: str) -> str:
     """
     if language == "turkish":
         if _DOT_ABOVE in text:
-            text = _TURKISH_DOTTED_I.sub(r"i\1", text)
+            text = _TURKISH_DOTTED_I.sub(_dotted_lower, text)
         return text.translate(_TURKISH_I).lower()
     return text.lower()
+
+
+def _dotted_lower(match: re.Match[str]) -> str:
+    return _DOTTED_LOWER[match.group(1)] + match.group(2)
 
 
 def lower_char(character: str, language: str) -> str:
@@ -77,9 +84,11 @@ def lower_char(character: str, language: str) -> str:
     return character.lower()
 
 
-def turkish_dotted_capitals(text: str) -> list[tuple[int, int]]:
-    """Where Turkish lower-casing makes an "i" of an "I" and its dot above: their positions."""
-    return [(match.start(), match.end() - 1) for match in _TURKISH_DOTTED_I.finditer(text)]
+def turkish_dotted_capitals(text: str) -> list[tuple[int, str, int]]:
+    """Where Turkish lower-casing makes an "i" of an "I" and its dot above: the capital's position, its lower case, the dot's position."""
+    return [
+        (match.start(), _DOTTED_LOWER[match.group(1)], match.end() - 1) for match in _TURKISH_DOTTED_I.finditer(text)
+    ]
 
 
 _WORD_RULES = re.compile(r"Σ|[nt][AEIOUÁÉÍÓÚ]")

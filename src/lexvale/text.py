@@ -226,9 +226,9 @@ class Preparation:
                 dotted = turkish_dotted_capitals(text)
                 if dotted:
                     characters = list(text)
-                    for capital, _ in dotted:
-                        characters[capital] = "i"
-                    text, step = _dropped_mapped("".join(characters), [dot for _, dot in dotted])
+                    for capital, lowered_capital, _ in dotted:
+                        characters[capital] = lowered_capital
+                    text, step = _dropped_mapped("".join(characters), [dot for _, _, dot in dotted])
                     offsets = _compose(offsets, step)
             lowered = lower_text(text, self.language)
             if len(lowered) != len(text):
