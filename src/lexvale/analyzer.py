@@ -523,9 +523,17 @@ def _spans(state: _State, text: str) -> list[tuple[int, int, str]]:
             continue
         if offsets is not None:
             start, end = offsets[0][start], offsets[1][end]
-        # Words under a rule that depends on where they start or end are
-        # lower-cased alone, from what the text says.
-        found.append((start, end, preparation.word(text[start:end]) if again else match.group()))
+        word = match.group()
+        if again:
+            # A word under a rule that depends on where it starts or ends is
+            # lower-cased alone, from what the text says (unless the text is
+            # one character that became several words, such as "½").
+            original = text[start:end]
+            if preparation.has_word_rules(original):
+                alone = preparation.word(original)
+                if state.pattern.fullmatch(alone):
+                    word = alone
+        found.append((start, end, word))
     return found
 
 

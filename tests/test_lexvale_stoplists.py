@@ -1,0 +1,92 @@
+"""Built-in stop lists and word lists in Snowball's format."""
+
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+import lexvale
+from lexvale import Analyzer
+from lexvale.stoplists import raw_stopwords, stop_list_languages
+
+ROOT = Path(__file__).resolve().parent.parent
+
+
+def test_shipped_lists_are_what_the_script_derives_from_snowballs():
+    run = subprocess.run([sys.executable, str(ROOT / "tools" / "stopwords.py"), "--check"],
+                         capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+
+
+def test_the_script_reads_snowballs_format():
+    sys.path.insert(0, str(ROOT / "tools"))
+    try:
+        from stopwords import words_of
+    finally:
+        sys.path.remove(str(ROOT / "tools"))
+    source = " | A comment\nthe   | definite article\n| us | commented out\na an | two words\n\nthe\n  über\n"
+    assert words_of(source) == ["the", "a", "an", "über"]
+
+
+@pytest.mark.parametrize(
+    "language, present, absent",
+    [
+        ("english", {"the", "a", "of", "yourselves", "don't"}, {"us", "|", "definite", "article"}),
+        ("porter", {"the", "of"}, set()),
+        ("de", {"und", "über", "daß"}, set()),
+        ("fr", {"le", "étée", "étions"}, {"été", "étés"}),  # the list leaves out the nouns "summer(s)"
+        ("ru", {"и", "не"}, set()),
+        ("dutch_porter", {"de", "het"}, set()),
+    ],
+)
+def test_stopwords_are_snowballs_list_prepared_as_the_analyzer_prepares(language, present, absent):
+    words = lexvale.stopwords(language)
+    assert isinstance(words, frozenset)
+    assert present <= words and not absent & words
+    assert words == Analyzer(language, stopwords="snowball").stopwords
+    assert all(Analyzer(language).prepare(word) == word for word in words)
+
+
+def test_every_list_has_its_algorithm_and_enough_words():
+    assert len(stop_list_languages()) == 18  # 16 lists; porter and dutch_porter share theirs
+    for algorithm in stop_list_languages():
+        assert algorithm in lexvale.algorithms()
+        assert len(raw_stopwords(algorithm)) >= 50, algorithm
+
+
+def test_a_language_without_a_list_names_those_with_one():
+    with pytest.raises(ValueError, match="'greek' has no built-in stop list; these have one: danish, dutch"):
+        lexvale.stopwords("el")
+    with pytest.raises(ValueError, match="no built-in stop list"):
+        Analyzer("greek", stopwords="snowball")
+
+
+def test_the_analyzer_drops_snowballs_stop_words():
+    analyzer = Analyzer("english", stopwords="snowball")
+    assert analyzer("The cats of the World were THERE") == ["cat", "world"]
+    assert analyzer.get_params()["stopwords"] == "snowball"
+    # The list follows the language.
+    assert analyzer.set_params(language="german")("Die Katzen und der Hund") == ["katz", "hund"]
+
+
+@pytest.mark.parametrize("word", ["the", "english", "Snowball"])
+def test_any_other_single_word_is_refused(word):
+    with pytest.raises(TypeError, match="collection of words or 'snowball', not a single str"):
+        Analyzer(stopwords=word)
+
+
+def test_read_word_list_reads_snowballs_format_and_plain_lists(tmp_path):
+    path = tmp_path / "stop.txt"
+    path.write_text("the   | definite article\n a an |indefinite\n|commented\n\nÉté\nthe\n", encoding="utf-8")
+    assert lexvale.read_word_list(path) == ["the", "a", "an", "Été"]
+    assert lexvale.read_word_list(str(path)) == ["the", "a", "an", "Été"]
+
+
+def test_read_word_list_errors(tmp_path):
+    path = tmp_path / "latin1.txt"
+    path.write_bytes("caf\xe9\n".encode("latin-1"))
+    with pytest.raises(ValueError, match=r"latin1.txt is not UTF-8 text \(byte 3\)"):
+        lexvale.read_word_list(path)
+    with pytest.raises(FileNotFoundError):
+        lexvale.read_word_list(tmp_path / "missing")
