@@ -287,3 +287,37 @@ def test_nfkc_is_applied_before_the_pattern():
 def test_lexvale_exports():
     assert lexvale.Analyzer is Analyzer and lexvale.Token is Token
     assert Token._fields == ("stem", "start", "end", "word")
+
+
+@pytest.mark.parametrize(
+    "language, words",
+    [
+        ("french", ["café", "cafe", "CAFÉ", "cafe\u0301"]),
+        ("spanish", ["canción", "cancion"]),
+        ("german", ["Müller", "Muller"]),
+        ("portuguese", ["ação", "acao"]),
+    ],
+)
+def test_folding_accents_makes_accented_and_plain_words_meet(language, words):
+    folded = Analyzer(language, fold_accents=True)
+    assert len({tuple(folded(word)) for word in words}) == 1
+    assert folded(words[0])[0].isascii()
+
+
+def test_folding_comes_after_stemming_and_leaves_other_scripts_marks():
+    # The French algorithm reads the accent of "-ément"; the stem is folded afterwards.
+    assert Analyzer("french", fold_accents=True)("Élégamment") == [
+        unicodedata.normalize("NFC", "".join(
+            c for c in unicodedata.normalize("NFD", stems("french", ["élégamment"])[0]) if not unicodedata.combining(c)))
+    ]
+    assert stems("french", ["elegamment"]) != stems("french", ["élégamment"])
+    hindi = Analyzer("hindi", fold_accents=True)
+    assert hindi("हिन्दी भाषाओं") == Analyzer("hindi")("हिन्दी भाषाओं")
+    assert Analyzer("polish", fold_accents=True)("łódź") == [stems("polish", ["łódź"])[0].replace("ź", "z").replace("ó", "o")]
+
+
+def test_folding_stays_right_when_its_memory_of_stems_overflows():
+    analyzer = Analyzer("french", fold_accents=True, cache_size=3)
+    words = [f"café{n}" for n in range(10)]
+    assert analyzer(" ".join(words)) == [f"cafe{n}" for n in range(10)]
+    assert analyzer(" ".join(words)) == [f"cafe{n}" for n in range(10)]

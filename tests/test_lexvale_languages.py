@@ -65,10 +65,53 @@ def test_other_aliases_libstemmer_accepts_resolve_to_their_algorithm():
     assert lexvale.resolve("Kraaij_Pohlmann") in Davuzod.algorithms()
 
 
+def test_the_shipped_table_is_what_libstemmer_says_now():
+    sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tools"))
+    try:
+        import language_table
+    finally:
+        sys.path.pop(0)
+    algorithms, names = language_table.accepted_names()
+    assert lexvale.algorithms() == algorithms == tuple(Davuzod.algorithms())
+    for code, algorithm in names.items():
+        assert lexvale.resolve(code) == algorithm
+        listed = code in lexvale.iso_codes()[algorithm]
+        assert listed == (code in language_table.iso_639_codes()), code
+    assert language_table.table_source() == Path(languages.__file__).with_name("language_table.py").read_text()
+
+
+@pytest.mark.parametrize(
+    "tag, algorithm",
+    [("en_US", "english"), ("en-GB", "english"), ("pt-BR", "portuguese"), ("pt_BR.UTF-8", "portuguese"),
+     ("de-CH", "german"), ("DE_at", "german"), ("sr_RS@latin", "serbian"), ("nb_NO.UTF-8", "norwegian"),
+     ("nn", "norwegian"), ("fr_CA.utf8", "french"), ("dutch_porter", "dutch_porter")],
+)
+def test_locale_tags_resolve_to_their_language(tag, algorithm):
+    assert lexvale.resolve(tag) == algorithm
+
+
+@pytest.mark.parametrize("tag", ["zh-Hant", "ja_JP.UTF-8", "xx-YY"])
+def test_a_locale_of_a_language_without_an_algorithm_says_so(tag):
+    with pytest.raises(ValueError, match=f"no algorithm for the language '{tag[:2].lower()}'") as caught:
+        lexvale.resolve(tag)
+    assert "did you mean" not in str(caught.value)
+
+
+def test_only_true_iso_codes_are_listed():
+    listed = {code for codes in lexvale.iso_codes().values() for code in codes}
+    assert "esl" not in listed and lexvale.resolve("esl") == "spanish"
+    assert {"en", "eng", "de", "deu", "ger", "es", "spa"} <= listed
+
+
 @pytest.mark.parametrize(
     "name, hint",
     [("englsh", "did you mean 'english'?"), ("Germn", "did you mean 'german'?"), ("xyzzy", None),
-     ("english\0", "did you mean 'english'?"), ("engliš", "did you mean 'english'?"), ("", None)],
+     ("english\0", "did you mean 'english'?"), ("engliš", "did you mean 'english'?"), ("", None),
+     ("Deutsch", "did you mean 'german'?"), ("Español", "did you mean 'spanish'?"),
+     ("Русский", "did you mean 'russian'?"), ("Türkçe", "did you mean 'turkish'?"),
+     ("francais", "did you mean 'french'?"), ("Nederlands", "did you mean 'dutch'?"),
+     # A short name is a code: one letter off is another language's, not a hint.
+     ("enn", None), ("xx", None), ("basq", "did you mean 'basque'?")],
 )
 def test_unknown_language_lists_the_algorithms_and_the_closest(name, hint):
     with pytest.raises(ValueError) as caught:
