@@ -98,6 +98,22 @@ def test_table_of_iso_codes_is_what_libstemmer_accepts():
     )
 
 
+def test_nltk_comparison_is_what_both_libraries_give():
+    import lexvale
+
+    nltk_snowball = pytest.importorskip("nltk.stem.snowball")
+    section = README.read_text(encoding="utf-8").partition("## Coming from NLTK")[2].partition("\n## ")[0]
+    rows = re.findall(r"^\| (\w+) \| (\w+) \| (\w+) \| (\w+) \|$", section, re.MULTILINE)
+    assert len(rows) >= 4
+    for language, word, ours, theirs in rows:
+        assert lexvale.Analyzer(language)(word) == [ours], word
+        assert nltk_snowball.SnowballStemmer(language).stem(word) == theirs, word
+    # NLTK's Dutch is the older algorithm.
+    dutch = nltk_snowball.SnowballStemmer("dutch")
+    assert [dutch.stem(word) for _, word, _, _ in rows] == lexvale.Analyzer("dutch_porter").stem_words(
+        [word for _, word, _, _ in rows])
+
+
 def fortunes_text():
     """The text of Debian's fortunes package, its files as the benchmark reads them."""
     files = sorted(p for p in FORTUNES.glob("*") if p.is_file() and p.suffix not in (".dat", ".u8") and not p.is_symlink())
