@@ -4,7 +4,8 @@
 
 * ``Analyzer``: running text in, stems out, after Unicode normalisation,
   lower-casing, stop words, protected words and overrides; picklable,
-  immutable and safe to share between threads and processes;
+  tunable through scikit-learn's parameter protocol, and safe to share
+  between threads and processes;
 * ``stemmer()``: the calling thread's own ``Davuzod`` object for a language;
 * ``stopwords()`` and ``read_word_list()``: Snowball's stop lists, built in,
   and word lists in their format;
