@@ -515,7 +515,6 @@ def _spans(state: _State, text: str) -> list[tuple[int, int, str]]:
     """Each word of `text`: where it lies in `text`, and the word prepared."""
     preparation = state.preparation
     prepared, offsets = preparation.text_with_offsets(text)
-    again = preparation.has_word_rules(text)
     found: list[tuple[int, int, str]] = []
     for match in state.pattern.finditer(prepared):
         start, end = match.span()
@@ -523,17 +522,16 @@ def _spans(state: _State, text: str) -> list[tuple[int, int, str]]:
             continue
         if offsets is not None:
             start, end = offsets[0][start], offsets[1][end]
-        word = match.group()
-        if again:
-            # A word under a rule that depends on where it starts or ends is
-            # lower-cased alone, from what the text says (unless the text is
-            # one character that became several words, such as "½").
+        found.append((start, end, match.group()))
+    if found and preparation.has_word_rules(text):
+        # A word under a rule that depends on where it starts or ends (final
+        # sigma, the Irish mutation) is lower-cased alone, from what the text
+        # says, unless that text also gave other words ("½" gives "1" and "2").
+        for i, (start, end, word) in enumerate(found):
             original = text[start:end]
-            if preparation.has_word_rules(original):
-                alone = preparation.word(original)
-                if state.pattern.fullmatch(alone):
-                    word = alone
-        found.append((start, end, word))
+            alone = (i == 0 or found[i - 1][1] <= start) and (i == len(found) - 1 or found[i + 1][0] >= end)
+            if alone and preparation.has_word_rules(original):
+                found[i] = (start, end, preparation.word(original))
     return found
 
 
