@@ -8,6 +8,9 @@ from dataclasses import dataclass
 from types import MappingProxyType
 from typing import Any, NamedTuple, Self
 
+import functools
+
+from . import native
 from .folding import fold
 from .languages import resolve
 from .patterns import DEFAULT_PATTERN, LATIN1_PATTERN
@@ -85,6 +88,7 @@ class _State:
     latin1_findall: Callable[[str], list[str]] | None
     folded: dict[str, str]  # stem -> folded stem, bounded by cache_size
     key: tuple[object, ...]
+    native: Any  # the native pass for these settings, or None
 
 
 def _materialised(value: Any) -> Any:
@@ -172,7 +176,7 @@ def _build(params: dict[str, Any]) -> _State:
     fixed.update((word, word) for word in kept)
 
     default = compiled.pattern == DEFAULT_PATTERN and compiled.flags == re.UNICODE
-    return _State(
+    state = _State(
         params=params,
         language=canonical,
         preparation=preparation,
@@ -192,6 +196,21 @@ def _build(params: dict[str, Any]) -> _State:
             canonical, lowercase, normalize, compiled.pattern, compiled.flags, stop, kept,
             frozenset(given.items()), fold_accents, ngram_range, int(cache_size),
         ),
+        native=None,
+    )
+    if default and native.available():
+        object.__setattr__(state, "native", _native_pass(state))
+    return state
+
+
+def _native_pass(state: _State) -> Any:
+    """The native pass for the state's settings: its words of settings and their results made here."""
+    words = sorted(state.stopwords | state.fixed.keys())
+    results = _stems(state, words, use_native=False)
+    entries = {word: (result, word in state.stopwords) for word, result in zip(words, results)}
+    folding = functools.partial(fold, form=state.preparation.normalize) if state.fold_accents else None
+    return native.make_pass(
+        state.language, state.preparation.lowercase, state.preparation.normalize, state.cache_size, entries, folding, Token
     )
 
 
@@ -440,6 +459,14 @@ class Analyzer:
         if not isinstance(text, str):
             raise TypeError(f"Analyzer takes a str, not {type(text).__name__}")
         state = self._state
+        if state.native is not None:
+            stems = state.native.text(text)
+            if stems is not None:
+                return _ngrams(state, stems)
+            if not state.preparation.has_word_rules(text):
+                stems = state.native.prepared_text(state.preparation.text(text))
+                if stems is not None:
+                    return _ngrams(state, stems)
         preparation = state.preparation
         if preparation.has_word_rules(text):
             words = [word for _, _, word in _spans(state, text)]
@@ -462,6 +489,10 @@ class Analyzer:
         if not isinstance(text, str):
             raise TypeError(f"Analyzer.tokens takes a str, not {type(text).__name__}")
         state = self._state
+        if state.native is not None:
+            found: list[Token] | None = state.native.tokens(text)
+            if found is not None:
+                return found
         stop = state.stopwords
         spans = [(start, end, word) for start, end, word in _spans(state, text) if word not in stop]
         stems = _stems(state, [word for _, _, word in spans])
@@ -488,6 +519,10 @@ class Analyzer:
                 if not isinstance(item, str):
                     raise TypeError(f"stem_words: item {position} is a {type(item).__name__}, not a str")
         state = self._state
+        if state.native is not None:
+            stems: list[str] | None = state.native.words(items)
+            if stems is not None:
+                return stems
         return _stems(state, state.preparation.words(items))
 
     def prepare(self, word: str) -> str:
@@ -542,8 +577,12 @@ def _without_stopwords(state: _State, words: list[str]) -> list[str]:
     return [word for word in words if word not in stop]
 
 
-def _stems(state: _State, words: list[str]) -> list[str]:
+def _stems(state: _State, words: list[str], use_native: bool = True) -> list[str]:
     """Stems of prepared words: protected and overridden ones fixed, the rest stemmed, then folded."""
+    if use_native and state.native is not None:
+        found: list[str] | None = state.native.prepared_words(words)
+        if found is not None:
+            return found
     stem_words = stemmer(state.language, state.cache_size).stemWords
     fixed = state.fixed
     if not fixed:

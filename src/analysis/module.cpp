@@ -1,0 +1,48 @@
+// lexvale._analysis: the analyzer's native pass, private to lexvale.
+#include <Python.h>
+
+#include "../binding/ref.h"
+#include "pass_type.h"
+#include "unicode_tables.h"
+
+namespace lexvale {
+
+using davuzod::Ref;
+
+namespace {
+
+int analysis_exec(PyObject* module) noexcept {
+    Ref type = Ref::steal(PyType_FromModuleAndSpec(module, &pass_spec, nullptr));
+    if (!type || PyModule_AddObjectRef(module, "Pass", type.get()) < 0) {
+        return -1;
+    }
+    // The Unicode the character tables were written from: the analyzer uses
+    // the pass only when the interpreter's is the same.
+    return PyModule_AddStringConstant(module, "UNICODE_VERSION", unicode_version);
+}
+
+PyModuleDef_Slot analysis_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(analysis_exec)},
+    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
+    {0, nullptr},
+};
+
+PyModuleDef analysis_module = {
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "lexvale._analysis",
+    .m_doc = "The analyzer's native pass from running text to stems; private to lexvale.",
+    .m_size = 0,
+    .m_methods = nullptr,
+    .m_slots = analysis_slots,
+    .m_traverse = nullptr,
+    .m_clear = nullptr,
+    .m_free = nullptr,
+};
+
+}  // namespace
+
+}  // namespace lexvale
+
+PyMODINIT_FUNC PyInit__analysis() {
+    return PyModuleDef_Init(&lexvale::analysis_module);
+}

@@ -1,0 +1,479 @@
+// Pass: one analyzer's settings compiled into a native pass from text to stems.
+#include "pass_type.h"
+
+#include <libstemmer.h>
+
+#include <climits>
+#include <cstring>
+#include <utility>
+
+#include "../binding/ref.h"
+#include "scan.h"
+#include "word_table.h"
+
+namespace lexvale {
+
+using davuzod::Ref;
+
+namespace {
+
+// Ctrl-C reaches a long text this often (in words).
+constexpr Py_ssize_t words_between_signal_checks = 4096;
+
+struct PassObject {
+    PyObject_HEAD
+    sb_stemmer* stemmer;     // owned
+    WordTable table;         // owns its keys and values
+    Preparing how;
+    PyObject* form;          // strong: "NFC" or "NFKC", or None
+    PyObject* is_normalized; // strong: unicodedata.is_normalized
+    PyObject* fold;          // strong: stem -> folded stem, or None
+    PyObject* token;         // strong: lexvale.Token, a tuple subclass
+};
+
+PassObject* as_pass(PyObject* self) noexcept {
+    return reinterpret_cast<PassObject*>(self);
+}
+
+// ---- stems
+
+// The result for a prepared word: the table's, or libstemmer's (folded,
+// and remembered if the table remembers). A borrowed reference to the
+// table's value, or a new one in `made`; null with an error set.
+// `stop` tells whether the word is a stop word.
+PyObject* result_of(PassObject* self, const KeyBuffer& key, Ref& made, bool& stop) noexcept {
+    Py_hash_t hash = hash_word(key.data(), key.size());
+    if (const WordEntry* entry = self->table.find(key.data(), key.size(), hash)) {
+        stop = entry->stop;
+        return entry->value;
+    }
+    stop = false;
+    const sb_symbol* stem = sb_stemmer_stem(self->stemmer, reinterpret_cast<const sb_symbol*>(key.data()),
+                                            static_cast<int>(key.size()));
+    if (stem == nullptr) {
+        PyErr_NoMemory();
+        return nullptr;
+    }
+    made = Ref::steal(PyUnicode_DecodeUTF8(reinterpret_cast<const char*>(stem), sb_stemmer_length(self->stemmer),
+                                           nullptr));
+    if (!made) {
+        return nullptr;
+    }
+    if (self->fold != Py_None) {
+        // Python code: another thread may use this pass meanwhile, so the
+        // table is looked at afresh afterwards.
+        made = Ref::steal(PyObject_CallOneArg(self->fold, made.get()));
+        if (!made) {
+            return nullptr;
+        }
+    }
+    if (self->table.remembers() && self->table.find(key.data(), key.size(), hash) == nullptr &&
+        !self->table.insert(key.data(), key.size(), hash, made.get(), false, false)) {
+        return nullptr;
+    }
+    return made.get();
+}
+
+// A Token(stem, start, end, word) of `text`, made as the Token class makes
+// it (tuple.__new__ with the fields), without running Python code.
+Ref make_token(PassObject* self, PyObject* text, PyObject* stem, Py_ssize_t start, Py_ssize_t end) noexcept {
+    Ref fields = Ref::steal(PyTuple_New(4));
+    if (!fields) {
+        return {};
+    }
+    PyObject* begin = PyLong_FromSsize_t(start);
+    PyObject* finish = begin == nullptr ? nullptr : PyLong_FromSsize_t(end);
+    PyObject* word = finish == nullptr ? nullptr : PyUnicode_Substring(text, start, end);
+    PyTuple_SET_ITEM(fields.get(), 0, Py_NewRef(stem));
+    PyTuple_SET_ITEM(fields.get(), 1, begin);
+    PyTuple_SET_ITEM(fields.get(), 2, finish);
+    PyTuple_SET_ITEM(fields.get(), 3, word);
+    if (word == nullptr) {
+        return {};
+    }
+    auto* token_type = reinterpret_cast<PyTypeObject*>(self->token);
+    Ref arguments = Ref::steal(PyTuple_Pack(1, fields.get()));
+    if (!arguments) {
+        return {};
+    }
+    return Ref::steal(PyTuple_Type.tp_new(token_type, arguments.get(), nullptr));
+}
+
+// Collects a text's stems (or tokens) into a list.
+class Collector {
+public:
+    Collector(PassObject* self, PyObject* text, bool tokens, bool drop_stop) noexcept
+        : self_(self), text_(text), tokens_(tokens), drop_stop_(drop_stop), list_(Ref::steal(PyList_New(0))) {}
+
+    bool ok() const noexcept { return bool(list_); }
+
+    bool add(Py_ssize_t start, Py_ssize_t end, const KeyBuffer& key) noexcept {
+        if (key.size() > INT_MAX) {
+            // libstemmer takes no longer word; the pure-Python path says so.
+            too_long_ = true;
+            return false;
+        }
+        Ref made;
+        bool stop = false;
+        PyObject* result = result_of(self_, key, made, stop);
+        if (result == nullptr) {
+            return false;
+        }
+        if (++words_ % words_between_signal_checks == 0) {
+            // The result is held first: a handler may use this pass too.
+            Ref held = Ref::borrow(result);
+            if (PyErr_CheckSignals() < 0) {
+                return false;
+            }
+            made = std::move(held);
+            result = made.get();
+        }
+        if (stop && drop_stop_) {
+            return true;
+        }
+        if (!tokens_) {
+            return PyList_Append(list_.get(), result) == 0;
+        }
+        Ref token = make_token(self_, text_, result, start, end);
+        return token && PyList_Append(list_.get(), token.get()) == 0;
+    }
+
+    bool too_long() const noexcept { return too_long_; }
+    Ref take() noexcept { return std::move(list_); }
+
+private:
+    PassObject* self_;
+    PyObject* text_;
+    bool tokens_;
+    bool drop_stop_;
+    bool too_long_ = false;
+    Py_ssize_t words_ = 0;
+    Ref list_;
+};
+
+// ---- running text
+
+enum class Mode { stems, tokens, prepared };
+
+// Whether `text` (exact str) is in the pass's normal form, by the interpreter's check.
+int confirm_normal(PassObject* self, PyObject* text) noexcept {
+    Ref answer = Ref::steal(PyObject_CallFunctionObjArgs(self->is_normalized, self->form, text, nullptr));
+    if (!answer) {
+        return -1;
+    }
+    return PyObject_IsTrue(answer.get());
+}
+
+template <typename Char>
+PyObject* analyse_text(PassObject* self, PyObject* text, const Char* data, Py_ssize_t length, Mode mode) noexcept {
+    bool prepare_now = mode != Mode::prepared;
+    if (!prepare_now && has_surrogate(data, length)) {
+        Py_RETURN_NONE;
+    }
+    if (prepare_now && !PyUnicode_IS_ASCII(text)) {
+        bool confirm = false;
+        if (check_text(data, length, self->how, confirm) == Scan::python) {
+            Py_RETURN_NONE;
+        }
+        if (confirm) {
+            int normal = confirm_normal(self, text);
+            if (normal <= 0) {
+                if (normal == 0) {
+                    Py_RETURN_NONE;
+                }
+                return nullptr;
+            }
+        }
+    }
+    Collector collector(self, text, mode == Mode::tokens, true);
+    if (!collector.ok()) {
+        return nullptr;
+    }
+    KeyBuffer key;
+    Scan scan = scan_words(data, length, self->how, prepare_now, key,
+                           [&](Py_ssize_t start, Py_ssize_t end, const KeyBuffer& word) {
+                               return collector.add(start, end, word);
+                           });
+    if (scan == Scan::python || (scan == Scan::error && collector.too_long())) {
+        Py_RETURN_NONE;
+    }
+    if (scan == Scan::error) {
+        return nullptr;
+    }
+    return collector.take().release();
+}
+
+PyObject* dispatch_text(PyObject* self, PyObject* text, Mode mode) noexcept {
+    if (!PyUnicode_Check(text)) {
+        PyErr_Format(PyExc_TypeError, "expected a str, not %T", text);
+        return nullptr;
+    }
+    if (!PyUnicode_CheckExact(text)) {
+        Py_RETURN_NONE;  // a subclass's methods may differ from str's
+    }
+    Py_ssize_t length = PyUnicode_GET_LENGTH(text);
+    void* data = PyUnicode_DATA(text);
+    switch (PyUnicode_KIND(text)) {
+    case PyUnicode_1BYTE_KIND:
+        return analyse_text(as_pass(self), text, static_cast<const Py_UCS1*>(data), length, mode);
+    case PyUnicode_2BYTE_KIND:
+        return analyse_text(as_pass(self), text, static_cast<const Py_UCS2*>(data), length, mode);
+    default:
+        return analyse_text(as_pass(self), text, static_cast<const Py_UCS4*>(data), length, mode);
+    }
+}
+
+PyObject* pass_text(PyObject* self, PyObject* text) noexcept {
+    return dispatch_text(self, text, Mode::stems);
+}
+
+PyObject* pass_tokens(PyObject* self, PyObject* text) noexcept {
+    return dispatch_text(self, text, Mode::tokens);
+}
+
+PyObject* pass_prepared_text(PyObject* self, PyObject* text) noexcept {
+    return dispatch_text(self, text, Mode::prepared);
+}
+
+// ---- words already split
+
+// One result per word, none dropped. With `prepare_now`, each word is
+// prepared here; None when one needs the pure-Python path.
+PyObject* analyse_words(PassObject* self, PyObject* words, bool prepare_now) noexcept {
+    if (!PyList_CheckExact(words)) {
+        PyErr_Format(PyExc_TypeError, "expected a list, not %T", words);
+        return nullptr;
+    }
+    Py_ssize_t count = PyList_GET_SIZE(words);
+    Ref results = Ref::steal(PyList_New(0));
+    if (!results) {
+        return nullptr;
+    }
+    KeyBuffer key;
+    for (Py_ssize_t i = 0; i < count && i < PyList_GET_SIZE(words); ++i) {
+        Ref word = Ref::borrow(PyList_GET_ITEM(words, i));
+        if (!PyUnicode_CheckExact(word.get())) {
+            Py_RETURN_NONE;
+        }
+        Py_ssize_t length = PyUnicode_GET_LENGTH(word.get());
+        key.clear();
+        bool fine = true;
+        auto encode = [&](auto* data) {
+            if (!prepare_now) {
+                if (has_surrogate(data, length)) {
+                    fine = false;
+                    return true;
+                }
+                return copy_span(data, 0, length, key);
+            }
+            if (!PyUnicode_IS_ASCII(word.get())) {
+                bool confirm = false;
+                if (check_text(data, length, self->how, confirm) == Scan::python) {
+                    fine = false;
+                    return true;
+                }
+                if (confirm) {
+                    int normal = confirm_normal(self, word.get());
+                    if (normal < 0) {
+                        return false;
+                    }
+                    if (normal == 0) {
+                        fine = false;
+                        return true;
+                    }
+                }
+            }
+            Scan prepared = prepare_span(data, 0, length, self->how, key);
+            fine = prepared == Scan::done;
+            return prepared != Scan::error;
+        };
+        bool encoded = true;
+        switch (PyUnicode_KIND(word.get())) {
+        case PyUnicode_1BYTE_KIND:
+            encoded = encode(static_cast<const Py_UCS1*>(PyUnicode_DATA(word.get())));
+            break;
+        case PyUnicode_2BYTE_KIND:
+            encoded = encode(static_cast<const Py_UCS2*>(PyUnicode_DATA(word.get())));
+            break;
+        default:
+            encoded = encode(static_cast<const Py_UCS4*>(PyUnicode_DATA(word.get())));
+        }
+        if (!encoded) {
+            return nullptr;
+        }
+        if (!fine || key.size() > INT_MAX) {
+            Py_RETURN_NONE;
+        }
+        Ref made;
+        bool stop = false;
+        PyObject* result = result_of(self, key, made, stop);
+        if (result == nullptr || PyList_Append(results.get(), result) < 0) {
+            return nullptr;
+        }
+        if ((i + 1) % words_between_signal_checks == 0 && PyErr_CheckSignals() < 0) {
+            return nullptr;
+        }
+    }
+    return results.release();
+}
+
+PyObject* pass_words(PyObject* self, PyObject* words) noexcept {
+    return analyse_words(as_pass(self), words, true);
+}
+
+PyObject* pass_prepared_words(PyObject* self, PyObject* words) noexcept {
+    return analyse_words(as_pass(self), words, false);
+}
+
+// ---- lifecycle
+
+int pass_traverse(PyObject* self, visitproc visit, void* arg) noexcept {
+    Py_VISIT(Py_TYPE(self));
+    Py_VISIT(as_pass(self)->form);
+    Py_VISIT(as_pass(self)->is_normalized);
+    Py_VISIT(as_pass(self)->fold);
+    Py_VISIT(as_pass(self)->token);
+    return 0;
+}
+
+int pass_clear(PyObject* self) noexcept {
+    Py_CLEAR(as_pass(self)->form);
+    Py_CLEAR(as_pass(self)->is_normalized);
+    Py_CLEAR(as_pass(self)->fold);
+    Py_CLEAR(as_pass(self)->token);
+    return 0;
+}
+
+void pass_dealloc(PyObject* self) noexcept {
+    PyObject_GC_UnTrack(self);
+    pass_clear(self);
+    PassObject* pass = as_pass(self);
+    pass->table.clear();
+    if (pass->stemmer != nullptr) {
+        sb_stemmer_delete(std::exchange(pass->stemmer, nullptr));
+    }
+    PyTypeObject* type = Py_TYPE(self);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+// Pass(algorithm, lowercase, normalize, cache_size, entries, is_normalized, fold, token)
+PyObject* pass_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+    static const char* keywords[] = {"algorithm", "lowercase", "normalize", "cache_size", "entries",
+                                     "is_normalized", "fold", "token", nullptr};
+    const char* algorithm = nullptr;
+    int lowercase = 0;
+    PyObject* form = nullptr;
+    Py_ssize_t cache_size = 0;
+    PyObject* entries = nullptr;
+    PyObject* is_normalized = nullptr;
+    PyObject* fold = nullptr;
+    PyObject* token = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "spOnO!OOO!:Pass", const_cast<char**>(keywords), &algorithm,
+                                     &lowercase, &form, &cache_size, &PyDict_Type, &entries, &is_normalized, &fold,
+                                     &PyType_Type, &token)) {
+        return nullptr;
+    }
+    if (!PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(token), &PyTuple_Type)) {
+        PyErr_SetString(PyExc_TypeError, "token must be a tuple subclass");
+        return nullptr;
+    }
+    bool nfc = false;
+    bool nfkc = false;
+    if (form != Py_None) {
+        nfc = PyUnicode_Check(form) && PyUnicode_CompareWithASCIIString(form, "NFC") == 0;
+        nfkc = PyUnicode_Check(form) && PyUnicode_CompareWithASCIIString(form, "NFKC") == 0;
+        if (!nfc && !nfkc) {
+            PyErr_Format(PyExc_ValueError, "normalize must be 'NFC', 'NFKC' or None, not %R", form);
+            return nullptr;
+        }
+    }
+    Ref self = Ref::steal(type->tp_alloc(type, 0));
+    if (!self) {
+        return nullptr;
+    }
+    PassObject* pass = as_pass(self.get());
+    pass->stemmer = sb_stemmer_new(algorithm, "UTF_8");
+    if (pass->stemmer == nullptr) {
+        PyErr_Format(PyExc_KeyError, "libstemmer has no algorithm %s", algorithm);
+        return nullptr;
+    }
+    pass->form = Py_NewRef(form);
+    pass->is_normalized = Py_NewRef(is_normalized);
+    pass->fold = Py_NewRef(fold);
+    pass->token = Py_NewRef(token);
+    pass->table.bound = cache_size;
+    Preparing& how = pass->how;
+    how.lowercase = lowercase != 0;
+    how.normal_form = nfc || nfkc;
+    how.unsure = nfc ? char_nfc_unsure : nfkc ? char_nfkc_unsure : 0;
+    how.turkish = std::strcmp(algorithm, "turkish") == 0;
+    how.irish = std::strcmp(algorithm, "irish") == 0;
+    if (std::strcmp(algorithm, "persian") == 0) {
+        how.kept_joiners[0] = 0x200C;
+    } else if (std::strcmp(algorithm, "hindi") == 0 || std::strcmp(algorithm, "nepali") == 0) {
+        how.kept_joiners[0] = 0x200C;
+        how.kept_joiners[1] = 0x200D;
+    }
+    // The settings' words: prepared word -> (result, whether a stop word).
+    PyObject* word = nullptr;
+    PyObject* entry = nullptr;
+    Py_ssize_t position = 0;
+    while (PyDict_Next(entries, &position, &word, &entry)) {
+        PyObject* result = nullptr;
+        int stop = 0;
+        if (!PyUnicode_Check(word) || !PyArg_ParseTuple(entry, "Up:entry", &result, &stop)) {
+            if (!PyErr_Occurred()) {
+                PyErr_SetString(PyExc_TypeError, "entries must map a str to (str, bool)");
+            }
+            return nullptr;
+        }
+        Py_ssize_t size = 0;
+        const char* bytes = PyUnicode_AsUTF8AndSize(word, &size);
+        if (bytes == nullptr) {
+            return nullptr;
+        }
+        Py_hash_t hash = hash_word(bytes, size);
+        if (pass->table.find(bytes, size, hash) == nullptr &&
+            !pass->table.insert(bytes, size, hash, result, stop != 0, true)) {
+            return nullptr;
+        }
+    }
+    return self.release();
+}
+
+PyMethodDef pass_methods[] = {
+    {"text", pass_text, METH_O, "text(text, /) -> list[str] | None: the stems of running text, stop words dropped."},
+    {"tokens", pass_tokens, METH_O, "tokens(text, /) -> list[Token] | None: each word's stem and place in text."},
+    {"prepared_text", pass_prepared_text, METH_O,
+     "prepared_text(text, /) -> list[str] | None: text.text for text that is already prepared."},
+    {"words", pass_words, METH_O, "words(words, /) -> list[str] | None: one result per word, none dropped."},
+    {"prepared_words", pass_prepared_words, METH_O,
+     "prepared_words(words, /) -> list[str] | None: words for words that are already prepared."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot pass_slots[] = {
+    {Py_tp_doc, const_cast<char*>(
+        "Pass(algorithm, lowercase, normalize, cache_size, entries, is_normalized, fold, token)\n\n"
+        "An analyzer's settings compiled: running text to stems in one pass. Each\n"
+        "method returns None for input it leaves to the pure-Python path.")},
+    {Py_tp_new, reinterpret_cast<void*>(pass_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(pass_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(pass_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(pass_clear)},
+    {Py_tp_methods, pass_methods},
+    {0, nullptr},
+};
+
+}  // namespace
+
+PyType_Spec pass_spec = {
+    .name = "lexvale._analysis.Pass",
+    .basicsize = sizeof(PassObject),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE,
+    .slots = pass_slots,
+};
+
+}  // namespace lexvale

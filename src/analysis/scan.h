@@ -1,0 +1,304 @@
+// Words of running text as the analyzer's default pattern finds them, each with its prepared bytes.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "unicode_tables.h"
+
+namespace lexvale {
+
+// How the words of a text are prepared: what the analyzer's settings ask for.
+struct Preparing {
+    bool lowercase;
+    bool normal_form;      // any: the typographic apostrophe is "'"
+    bool turkish;          // I is ı, İ is i
+    bool irish;            // n or t before a capital vowel at a word's start takes a hyphen
+    std::uint16_t unsure;  // char_nfc_unsure or char_nfkc_unsure, or 0 without a normal form
+    std::uint32_t kept_joiners[2];  // joiners written inside words; 0: none
+};
+
+// The prepared bytes of the word being read; words longer than the inline
+// space (rare) move to the heap.
+class KeyBuffer {
+public:
+    KeyBuffer() noexcept = default;
+    KeyBuffer(const KeyBuffer&) = delete;
+    KeyBuffer& operator=(const KeyBuffer&) = delete;
+    ~KeyBuffer() {
+        if (data_ != inline_) {
+            PyMem_Free(data_);
+        }
+    }
+
+    void clear() noexcept { size_ = 0; }
+    const char* data() const noexcept { return data_; }
+    Py_ssize_t size() const noexcept { return static_cast<Py_ssize_t>(size_); }
+
+    // Appends the UTF-8 bytes of `code`; false (MemoryError) when memory runs out.
+    bool put(std::uint32_t code) noexcept {
+        if (size_ + 4 > capacity_ && !grow()) {
+            return false;
+        }
+        char* out = data_ + size_;
+        if (code < 0x80) {
+            out[0] = static_cast<char>(code);
+            size_ += 1;
+        } else if (code < 0x800) {
+            out[0] = static_cast<char>(0xC0 | (code >> 6));
+            out[1] = static_cast<char>(0x80 | (code & 0x3F));
+            size_ += 2;
+        } else if (code < 0x10000) {
+            out[0] = static_cast<char>(0xE0 | (code >> 12));
+            out[1] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out[2] = static_cast<char>(0x80 | (code & 0x3F));
+            size_ += 3;
+        } else {
+            out[0] = static_cast<char>(0xF0 | (code >> 18));
+            out[1] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            out[2] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out[3] = static_cast<char>(0x80 | (code & 0x3F));
+            size_ += 4;
+        }
+        return true;
+    }
+
+private:
+    bool grow() noexcept {
+        std::size_t capacity = 2 * capacity_;
+        char* bigger = static_cast<char*>(data_ == inline_ ? PyMem_Malloc(capacity) : PyMem_Realloc(data_, capacity));
+        if (bigger == nullptr) {
+            PyErr_NoMemory();
+            return false;
+        }
+        if (data_ == inline_) {
+            std::memcpy(bigger, inline_, size_);
+        }
+        data_ = bigger;
+        capacity_ = capacity;
+        return true;
+    }
+
+    char inline_[256];
+    char* data_ = inline_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = sizeof(inline_);
+};
+
+enum class Scan { done, python, error };
+
+inline constexpr std::uint32_t typographic_apostrophe = 0x2019;
+inline constexpr std::uint32_t capital_dotted_i = 0x130;
+inline constexpr std::uint32_t combining_dot_above = 0x307;
+inline constexpr std::uint32_t small_dotless_i = 0x131;
+inline constexpr std::uint32_t capital_sigma = 0x3A3;
+
+inline std::uint16_t bits_of(std::uint32_t code) noexcept {
+    if (code < 0x80) {
+        // The ASCII letters and digits, without a table lookup.
+        bool digit = code - '0' < 10;
+        bool letter = (code | 0x20) - 'a' < 26;
+        return static_cast<std::uint16_t>((digit || letter ? char_word : 0) | (digit ? char_digit : 0));
+    }
+    return char_record(code).bits;
+}
+
+inline bool is_kept_joiner(const Preparing& how, std::uint32_t code) noexcept {
+    return code == how.kept_joiners[0] || code == how.kept_joiners[1];
+}
+
+// Whether the native pass prepares `text` exactly as the pure-Python path
+// does, character by character: no character to drop, none whose lower case
+// needs context or more than one character, and (unless the interpreter must
+// confirm it, `confirm_normal`) none that may be outside the normal form.
+template <typename Char>
+Scan check_text(const Char* data, Py_ssize_t length, const Preparing& how, bool& confirm_normal) noexcept {
+    for (Py_ssize_t i = 0; i < length; ++i) {
+        std::uint32_t code = data[i];
+        if (code < 0x80) {
+            continue;
+        }
+        std::uint16_t bits = char_record(code).bits;
+        if (bits & (char_surrogate | char_ignorable)) {
+            return Scan::python;
+        }
+        if ((bits & char_joiner) && !is_kept_joiner(how, code)) {
+            return Scan::python;
+        }
+        if (how.lowercase) {
+            if ((bits & char_special) && code != capital_dotted_i) {
+                return Scan::python;
+            }
+            if (how.turkish && code == combining_dot_above) {
+                return Scan::python;
+            }
+        }
+        if (bits & how.unsure) {
+            confirm_normal = true;
+        }
+    }
+    return Scan::done;
+}
+
+// Appends the prepared bytes of data[start:end], a word (or what is taken as
+// one) of text that check_text accepted: the typographic apostrophe made
+// "'", and lower case as the language writes it. Scan::python when its lower
+// case leaves the normal form (an upper-case letter before a combining mark
+// that its lower case joins, such as "J" and a caron).
+template <typename Char>
+Scan prepare_span(const Char* data, Py_ssize_t start, Py_ssize_t end, const Preparing& how, KeyBuffer& key) noexcept {
+    bool changed = false;
+    bool marked = false;
+    Py_ssize_t k = start;
+    std::uint32_t first = start < end ? data[start] : 0;
+    if (how.lowercase && how.irish && end - start >= 2 && (first == 'n' || first == 't')) {
+        std::uint32_t next = data[start + 1];
+        if (next == 'A' || next == 'E' || next == 'I' || next == 'O' || next == 'U' || next == 0xC1 || next == 0xC9 ||
+            next == 0xCD || next == 0xD3 || next == 0xDA) {
+            if (!key.put(first) || !key.put('-')) {
+                return Scan::error;
+            }
+            k = start + 1;
+        }
+    }
+    for (; k < end; ++k) {
+        std::uint32_t code = data[k];
+        std::uint32_t out = code;
+        if (code == '\'' || (how.normal_form && code == typographic_apostrophe)) {
+            out = '\'';
+        } else if (how.lowercase) {
+            if (code < 0x80) {
+                if (code - 'A' < 26) {
+                    out = how.turkish && code == 'I' ? small_dotless_i : code | 0x20;
+                }
+            } else if (code == capital_dotted_i) {
+                // Unicode's default lower case is "i" and a combining dot above.
+                out = 'i';
+                if (!how.turkish) {
+                    if (!key.put(out)) {
+                        return Scan::error;
+                    }
+                    out = combining_dot_above;
+                }
+            } else {
+                const CharRecord& record = char_record(code);
+                if (record.lower != 0) {
+                    out = record.lower;
+                }
+                marked = marked || (record.bits & char_mark);
+            }
+            changed = changed || out != code;
+        }
+        if (!key.put(out)) {
+            return Scan::error;
+        }
+    }
+    // A mark the text wrote after a letter whose lower case may join it.
+    if (changed && marked && how.unsure != 0) {
+        return Scan::python;
+    }
+    return Scan::done;
+}
+
+// Appends the bytes of data[start:end] as they are; false (MemoryError) when memory runs out.
+template <typename Char>
+bool copy_span(const Char* data, Py_ssize_t start, Py_ssize_t end, KeyBuffer& key) noexcept {
+    for (Py_ssize_t k = start; k < end; ++k) {
+        if (!key.put(data[k])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether `data` holds a lone surrogate, which no UTF-8 encodes.
+template <typename Char>
+bool has_surrogate(const Char* data, Py_ssize_t length) noexcept {
+    if constexpr (sizeof(Char) == 1) {
+        return false;
+    } else {
+        for (Py_ssize_t i = 0; i < length; ++i) {
+            if (data[i] >= 0xD800 && data[i] <= 0xDFFF) {
+                return true;
+            }
+        }
+        return false;
+    }
+}
+
+// Reads the words of `data` and calls `word(start, end, key)` for each, in
+// order, with its prepared bytes in `key`; `word` returns false to stop with
+// an error set. With `prepare_now`, `data` is the text as given (checked by
+// check_text) and each word is prepared here; otherwise it is text the
+// pure-Python path prepared. Scan::python when a word's lower case leaves
+// the normal form (an upper-case letter before a combining mark that its
+// lower case joins, such as "J" and a caron).
+template <typename Char, typename OnWord>
+Scan scan_words(const Char* data, Py_ssize_t length, const Preparing& how, bool prepare_now, KeyBuffer& key,
+                OnWord&& word) noexcept {
+    auto apostrophe = [&](std::uint32_t code) { return code == '\'' || (how.normal_form && code == typographic_apostrophe); };
+    auto inside = [&](std::uint32_t code) { return (bits_of(code) & (char_mark | char_joiner)) != 0; };
+    auto is_word = [&](Py_ssize_t i) { return i < length && (bits_of(data[i]) & char_word); };
+    auto is_digit = [&](Py_ssize_t i) { return i >= 0 && i < length && (bits_of(data[i]) & char_digit); };
+
+    Py_ssize_t i = 0;
+    while (i < length) {
+        std::uint32_t first = data[i];
+        std::uint16_t first_bits = bits_of(first);
+        Py_ssize_t start = i;
+        if (first_bits & char_word) {
+            // Runs joined by apostrophes: run ('run)*, where a run is
+            // word characters with marks and digit-joining points inside.
+            for (;;) {
+                while (is_word(i)) {
+                    ++i;
+                }
+                for (;;) {
+                    if (i < length && inside(data[i])) {
+                        while (i < length && inside(data[i])) {
+                            ++i;
+                        }
+                    } else if (i < length && (data[i] == '.' || data[i] == ',') && is_digit(i - 1) && is_digit(i + 1)) {
+                        ++i;
+                    } else {
+                        break;
+                    }
+                    while (is_word(i)) {
+                        ++i;
+                    }
+                }
+                if (i + 1 < length && apostrophe(data[i]) && is_word(i + 1)) {
+                    ++i;
+                    continue;
+                }
+                break;
+            }
+        } else if (first_bits & char_single) {
+            ++i;
+            while (i < length && (bits_of(data[i]) & char_mark)) {
+                ++i;
+            }
+        } else {
+            ++i;
+            continue;
+        }
+
+        key.clear();
+        if (prepare_now) {
+            Scan prepared = prepare_span(data, start, i, how, key);
+            if (prepared != Scan::done) {
+                return prepared;
+            }
+        } else if (!copy_span(data, start, i, key)) {
+            return Scan::error;
+        }
+        if (!word(start, i, key)) {
+            return Scan::error;
+        }
+    }
+    return Scan::done;
+}
+
+}  // namespace lexvale

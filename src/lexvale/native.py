@@ -1,0 +1,82 @@
+"""The native analysis pass, where it is built and wanted.
+
+``lexvale._analysis`` runs the analyzer's chain for the default pattern in
+one pass over the text's own buffer: it finds the words, prepares them
+character by character and looks each up in a table of prepared words,
+without making a Python object for a word it has seen. It covers text that
+it can prepare exactly as the pure-Python path does (nearly all text); for
+the rest its methods answer None and the pure-Python path, which stays the
+reference, does the work. Both give the same results (the suite checks them
+against each other).
+
+``LEXVALE_NO_EXTENSIONS=1`` in the environment, as with other packages that
+have optional accelerators, makes lexvale use the pure-Python path only; so
+does a missing or mismatched native module.
+"""
+
+from __future__ import annotations
+
+import contextlib
+import functools
+import os
+import unicodedata
+from collections.abc import Iterator, Mapping
+from typing import Any
+
+__all__ = ["available", "disabled", "make_pass"]
+
+_switched_off = False
+
+
+@functools.cache
+def _module() -> Any:
+    if os.environ.get("LEXVALE_NO_EXTENSIONS"):
+        return None
+    import pkgutil
+    import sys
+
+    # In a build tree the module is built into another lexvale/ folder on the
+    # path, beside the Davuzod module; the package takes it in.
+    package = sys.modules[__package__]
+    package.__path__ = pkgutil.extend_path(package.__path__, __package__)
+    try:
+        from . import _analysis  # type: ignore[attr-defined]
+    except ImportError:
+        return None
+    # The character tables must be the interpreter's Unicode, or the two paths would differ.
+    if _analysis.UNICODE_VERSION != unicodedata.unidata_version:
+        return None
+    return _analysis
+
+
+def available() -> bool:
+    """Whether analyzers made now use the native pass."""
+    return not _switched_off and _module() is not None
+
+
+@contextlib.contextmanager
+def disabled() -> Iterator[None]:
+    """Analyzers made (or given new settings) in this block use the pure-Python path only."""
+    global _switched_off
+    before, _switched_off = _switched_off, True
+    try:
+        yield
+    finally:
+        _switched_off = before
+
+
+def make_pass(
+    algorithm: str,
+    lowercase: bool,
+    normalize: str | None,
+    cache_size: int,
+    entries: Mapping[str, tuple[str, bool]],
+    fold: Any,
+    token: type,
+) -> Any:
+    """A native pass for these settings, or None where there is none."""
+    if not available():
+        return None
+    return _module().Pass(
+        algorithm, lowercase, normalize, max(cache_size, 0), dict(entries), unicodedata.is_normalized, fold, token
+    )

@@ -1,0 +1,244 @@
+"""The native analysis pass: the same results as the pure-Python path, on any text, with every setting."""
+
+import gc
+import gzip
+import os
+import random
+import signal
+import subprocess
+import sys
+import threading
+from pathlib import Path
+
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+import Davuzod
+from lexvale import Analyzer, Token, native
+from lexvale.stoplists import stop_list_languages
+
+ROOT = Path(__file__).resolve().parent.parent
+FORTUNES = Path("/usr/share/games/fortunes")
+VOCABULARIES = Path("/usr/share/snowball/data")
+DICTIONARIES = Path("/usr/share/dict")
+
+pytestmark = pytest.mark.skipif(not native.available(), reason="the native pass is not built")
+
+
+def both(**settings):
+    """The same analyzer twice: with the native pass, and on the pure-Python path."""
+    fast = Analyzer(**settings)
+    with native.disabled():
+        slow = Analyzer(**settings)
+    assert fast._state.native is not None and slow._state.native is None
+    return fast, slow
+
+
+def outcome(call, *args):
+    try:
+        return call(*args)
+    except Exception as error:  # the two paths must fail alike too
+        return type(error), str(error)
+
+
+def assert_same(fast, slow, text):
+    for name in ("__call__", "tokens"):
+        assert outcome(getattr(fast, name), text) == outcome(getattr(slow, name), text), (name, ascii(text))
+    words = text.split()
+    assert outcome(fast.stem_words, words) == outcome(slow.stem_words, words), ascii(text)
+
+
+PIECES = [
+    "a", "B", " ", "\n", "'", "’", "-", ".", ",", "1", "9", "_", "\u0301", "\u0323", "\u0307", "ﬁ", "İ", "I", "ı",
+    "Σ", "ς", "ß", "ẞ", "J", "\u030c", "é", "\u00ad", "\u200b", "\u200c", "\u200d", "\ufeff", "東", "は", "カ",
+    "한", "\u1100", "\u1161", "℅", "½", "ｗ", "\u093f", "क", "ก", "\U0001d6ba", "\U00020000", "\U0001f600",
+    "n", "A", "É", "t", "\u0f73", "w", "Å", "\u0e31", "\ud800", "\0", "Ǆ", "\u212a", "Ω",
+]
+SETTINGS = st.fixed_dictionaries({
+    "language": st.sampled_from(["english", "turkish", "irish", "greek", "persian", "hindi", "french", "german"]),
+    "normalize": st.sampled_from(["NFC", "NFKC", None]),
+    "lowercase": st.booleans(),
+    "fold_accents": st.booleans(),
+    "stopwords": st.sampled_from([(), ("a", "b", "the"), ("I", "İ", "ı")]),
+    "protected": st.sampled_from([(), ("ﬁ", "İ", "cats")]),
+    "overrides": st.sampled_from([None, {"Σ": "s", "é": "e", "a": "x"}]),
+    "ngram_range": st.sampled_from([(1, 1), (1, 2)]),
+    "cache_size": st.sampled_from([10000, 3, 0, -1]),
+})
+
+
+@settings(max_examples=600, deadline=None)
+@given(st.lists(st.sampled_from(PIECES) | st.characters(codec=None), max_size=40).map("".join), SETTINGS)
+def test_both_paths_agree_on_any_text_with_every_setting(text, options):
+    fast, slow = both(**options)
+    assert_same(fast, slow, text)
+    # Again, now that the native table holds the words.
+    assert_same(fast, slow, text)
+
+
+def test_both_paths_agree_on_every_code_point():
+    fast, slow = both(language="english")
+    for start in range(1, sys.maxunicode + 1, 8192):
+        chunk = range(start, min(start + 8192, sys.maxunicode + 1))
+        # Each character alone, after a letter and a digit, and before a letter.
+        text = " ".join(f"{chr(c)} a{chr(c)}1 {chr(c)}b" for c in chunk)
+        assert fast(text) == slow(text), hex(start)
+
+
+def fortunes():
+    files = sorted(p for p in FORTUNES.glob("*") if p.is_file() and p.suffix not in (".dat", ".u8") and not p.is_symlink())
+    if not files:
+        pytest.skip("needs Debian's fortunes package")
+    return "\n".join(p.read_bytes().decode("utf-8", "replace") for p in files)
+
+
+@pytest.mark.parametrize(
+    "options",
+    [{}, {"stopwords": "snowball", "protected": ["news", "unix"], "overrides": {"geese": "goose"}},
+     {"fold_accents": True, "ngram_range": (1, 3)}, {"normalize": "NFC", "lowercase": False}, {"cache_size": 100}],
+)
+def test_both_paths_agree_on_fortunes(options):
+    text = fortunes()
+    fast, slow = both(**options)
+    assert fast(text) == slow(text)
+    assert fast.tokens(text) == slow.tokens(text)
+    entries = text.split("\n%\n")
+    assert [fast(entry) for entry in entries] == [slow(entry) for entry in entries]
+    words = text.split()
+    assert fast.stem_words(words) == slow.stem_words(words)
+
+
+def sample(lines, name, count=5000):
+    return random.Random(name).sample(lines, min(count, len(lines)))
+
+
+def vocabulary(language):
+    folder = VOCABULARIES / language
+    if (folder / "voc.txt").exists():
+        return (folder / "voc.txt").read_text(encoding="utf-8").split("\n")
+    if (folder / "voc.txt.gz").exists():
+        return gzip.decompress((folder / "voc.txt.gz").read_bytes()).decode("utf-8").split("\n")
+    return None
+
+
+@pytest.mark.parametrize("language", Davuzod.algorithms())
+def test_both_paths_agree_on_snowballs_vocabulary(language):
+    words = vocabulary(language)
+    if words is None:
+        pytest.skip(f"Snowball's vocabulary for {language} is not installed (Debian's snowball-data)")
+    words = sample(words, language)
+    for options in ({}, {"stopwords": "snowball"} if language in stop_list_languages() else {"fold_accents": True}):
+        fast, slow = both(language=language, **options)
+        assert fast.stem_words(words) == slow.stem_words(words)
+        text = " ".join(words)
+        assert fast(text) == slow(text)
+        capitalised = " ".join(word.capitalize() for word in words)
+        assert fast(capitalised) == slow(capitalised)
+
+
+@pytest.mark.parametrize("path", sorted(DICTIONARIES.glob("*")) if DICTIONARIES.is_dir() else [], ids=lambda p: p.name)
+def test_both_paths_agree_on_debians_word_lists(path):
+    if not path.is_file() or path.name in ("README.select-wordlist", "words"):
+        pytest.skip("not a word list")
+    words = sample(path.read_bytes().decode("utf-8", "replace").split("\n"), path.name)
+    for language in ("english", "french", "german", "spanish", "dutch"):
+        fast, slow = both(language=language)
+        assert fast(" ".join(words)) == slow(" ".join(words))
+        assert fast.stem_words(words) == slow.stem_words(words)
+
+
+def test_the_character_tables_are_what_the_interpreter_says():
+    run = subprocess.run([sys.executable, str(ROOT / "tools" / "unicode_tables.py"), "--check"],
+                         capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+
+
+def child_environment(**extra):
+    return dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p), **extra)
+
+
+def test_lexvale_no_extensions_selects_the_pure_python_path():
+    program = "import lexvale; a = lexvale.Analyzer(); print(a._state.native is None, a('Cats running'))"
+    for value, native_used in (("1", "True"), ("", "False")):
+        run = subprocess.run([sys.executable, "-c", program], capture_output=True, text=True,
+                             env=child_environment(LEXVALE_NO_EXTENSIONS=value))
+        assert run.stdout.split() == [native_used, "['cat',", "'run']"], run.stderr
+
+
+def test_words_of_settings_survive_the_table_filling_up():
+    fast, slow = both(cache_size=2, stopwords=["the"], overrides={"geese": "goose"}, protected=["news"])
+    text = " ".join(f"w{n}ing the geese news" for n in range(500))
+    assert fast(text) == slow(text)
+    assert fast("the geese news running") == ["goose", "news", "run"]
+    assert fast.stem_words(["the", "Geese"]) == ["the", "goose"]
+
+
+def test_one_analyzer_shared_by_threads_gives_the_serial_results():
+    text = fortunes()
+    entries = [entry for entry in text.split("\n%\n") if entry.strip()][:600]
+    analyzer = Analyzer(cache_size=50, stopwords="snowball")
+    with native.disabled():
+        expected = [Analyzer(cache_size=50, stopwords="snowball")(entry) for entry in entries]
+    results = {}
+
+    def work(index):
+        results[index] = [analyzer(entry) for entry in entries]
+
+    threads = [threading.Thread(target=work, args=(i,)) for i in range(4)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert all(results[i] == expected for i in range(4))
+
+
+def test_tokens_are_lexvales_tokens():
+    fast, _ = both()
+    tokens = fast.tokens("Cats ran")
+    assert tokens == [Token("cat", 0, 4, "Cats"), Token("ran", 5, 8, "ran")]
+    assert all(type(token) is Token for token in tokens)
+    assert tokens[0].word == "Cats" and hash(tokens[0]) == hash(Token("cat", 0, 4, "Cats"))
+
+
+def test_ctrl_c_reaches_a_long_text():
+    program = """
+import signal, sys
+import lexvale
+analyzer = lexvale.Analyzer()
+assert analyzer._state.native is not None
+analyzer("warm up")
+text = "alpha beta gamma delta " * 3_000_000
+stems = None
+signal.setitimer(signal.ITIMER_REAL, 0.05)
+signal.signal(signal.SIGALRM, lambda *_: (_ for _ in ()).throw(KeyboardInterrupt))
+try:
+    stems = analyzer(text)
+except KeyboardInterrupt:
+    print("interrupted")
+print(stems is None, analyzer("Running cats"))
+"""
+    run = subprocess.run([sys.executable, "-c", program], capture_output=True, text=True, env=child_environment(),
+                         timeout=120)
+    assert run.stdout.split("\n")[:2] == ["interrupted", "True ['run', 'cat']"], run.stderr
+
+
+@pytest.mark.skipif(not hasattr(sys, "gettotalrefcount"), reason="needs the debug interpreter")
+@pytest.mark.parametrize("method", ["__call__", "tokens", "stem_words"])
+def test_the_pass_leaves_no_reference_behind(method):
+    analyzer = Analyzer(stopwords=["the"], fold_accents=True, cache_size=5)
+    text = "The café Running İstanbul ΟΔΟΣ ½ 東京 w\u0301"
+    argument = text.split() if method == "stem_words" else text
+
+    def action():
+        getattr(analyzer, method)(argument)
+
+    for _ in range(200):
+        action()
+    gc.collect()
+    before = sys.gettotalrefcount(), sys.getallocatedblocks()
+    for _ in range(2000):
+        action()
+    gc.collect()
+    after = sys.gettotalrefcount(), sys.getallocatedblocks()
+    assert after[0] - before[0] < 30 and after[1] - before[1] < 30

@@ -1,0 +1,196 @@
+"""Writes the character tables of lexvale's native analysis pass from the interpreter's Unicode data.
+
+    python3 tools/unicode_tables.py [--check]
+
+Run it inside the development root, with src/ on PYTHONPATH: it reads the
+word pattern's classes from lexvale.patterns and the characters the analyzer
+drops from lexvale.text, so that the native pass and the pure-Python path
+classify every character alike (a test checks all of them through the native
+module). With --check, nothing is written and the exit status says whether
+the shipped header is what this script would write.
+
+Each code point gets a record: its class bits and its lower case, when that
+is one other code point. A character the native pass cannot prepare alone
+(its lower case is several characters or depends on context, or its class
+changes when it is lower-cased) is marked so, and text holding it takes the
+pure-Python path.
+"""
+
+from __future__ import annotations
+
+import re
+import sys
+import unicodedata
+from pathlib import Path
+
+from lexvale.marks import MARKS
+from lexvale.patterns import HAN, HIRAGANA, JOINERS
+from lexvale.text import _IGNORABLE
+
+TARGET = Path(__file__).resolve().parent.parent / "src" / "analysis" / "unicode_tables.h"
+BLOCK = 128
+
+# Class bits; the C++ header names them the same way.
+WORD = 1          # a letter or digit of a run ([^\W_] less Han and Hiragana)
+DIGIT = 2         # a decimal digit (\d), which a point or comma may join
+MARK = 4          # a combining mark, which stays inside a run
+SINGLE = 8        # Han or Hiragana: a word of its own
+NFC_UNSURE = 16   # not known to be in NFC whatever its neighbours
+NFKC_UNSURE = 32  # not known to be in NFKC whatever its neighbours
+IGNORABLE = 64    # dropped before words are cut (but the joiners, see JOINER)
+SPECIAL = 128     # lower case the native pass leaves to the pure-Python path
+JOINER = 256      # U+200C and U+200D: inside words in some languages, dropped in others
+SURROGATE = 512   # not encodable: the pure-Python path raises as the stemmer does
+
+
+def _second_elements() -> set[int]:
+    """Code points that canonical composition may join to the character before them."""
+    seconds = set(range(0x1161, 0x1176)) | set(range(0x11A8, 0x11C3))  # Hangul vowels and trailing consonants
+    for code in range(sys.maxunicode + 1):
+        decomposition = unicodedata.decomposition(chr(code))
+        if decomposition and not decomposition.startswith("<"):
+            parts = decomposition.split()
+            if len(parts) == 2:
+                seconds.add(int(parts[1], 16))
+    return seconds
+
+
+def records() -> list[tuple[int, int]]:
+    """For each code point: (class bits, lower-case code point or 0)."""
+    marks = re.compile(f"[{MARKS}]")
+    single = re.compile(f"[{HAN}{HIRAGANA}]")
+    ignorable = re.compile(f"[{_IGNORABLE}]")
+    seconds = _second_elements()
+    result = []
+    for code in range(sys.maxunicode + 1):
+        character = chr(code)
+        bits = 0
+        if 0xD800 <= code <= 0xDFFF:
+            result.append((SURROGATE | SPECIAL | NFC_UNSURE | NFKC_UNSURE, 0))
+            continue
+        if single.fullmatch(character):
+            bits |= SINGLE
+        elif character.isalnum():
+            bits |= WORD
+        if character.isdecimal():
+            bits |= DIGIT
+        if marks.fullmatch(character):
+            bits |= MARK
+        if character in JOINERS:
+            bits |= JOINER
+        elif ignorable.fullmatch(character):
+            bits |= IGNORABLE
+        unsure = code in seconds or unicodedata.combining(character) != 0
+        if unsure or not unicodedata.is_normalized("NFC", character):
+            bits |= NFC_UNSURE
+        if unsure or not unicodedata.is_normalized("NFKC", character):
+            bits |= NFKC_UNSURE
+        lowered = character.lower()
+        lower = 0
+        if lowered != character:
+            if len(lowered) != 1 or character == "Σ" or _class(lowered, marks, single) != _class(character, marks, single):
+                bits |= SPECIAL
+            else:
+                lower = ord(lowered)
+                # Lower case that leaves the normal form would need normalising again.
+                for form, flag in (("NFC", NFC_UNSURE), ("NFKC", NFKC_UNSURE)):
+                    if not bits & flag and not unicodedata.is_normalized(form, lowered):
+                        bits |= SPECIAL
+        result.append((bits, lower))
+    return result
+
+
+def _class(text: str, marks: re.Pattern[str], single: re.Pattern[str]) -> tuple[bool, bool, bool]:
+    first = text[0]
+    return bool(single.fullmatch(first)), first.isalnum(), bool(marks.fullmatch(first))
+
+
+def header_source() -> str:
+    table = records()
+    unique: dict[tuple[int, int], int] = {}
+    entries = [unique.setdefault(record, len(unique)) for record in table]
+    blocks: dict[tuple[int, ...], int] = {}
+    index = []
+    for start in range(0, len(entries), BLOCK):
+        block = tuple(entries[start : start + BLOCK])
+        index.append(blocks.setdefault(block, len(blocks)))
+    assert len(unique) < 2**16 and len(blocks) < 2**16
+
+    def rows(values: list[int], per_line: int) -> list[str]:
+        return ["    " + ", ".join(map(str, values[i : i + per_line])) + "," for i in range(0, len(values), per_line)]
+
+    flat_blocks = [value for block in blocks for value in block]
+    lines = [
+        "// Character classes and lower case of every code point, for the native analysis pass.",
+        f"// Written by tools/unicode_tables.py from Unicode {unicodedata.unidata_version}; do not edit.",
+        "#pragma once",
+        "",
+        "#include <cstdint>",
+        "",
+        "namespace lexvale {",
+        "",
+        f'inline constexpr const char* unicode_version = "{unicodedata.unidata_version}";',
+        "",
+        "enum CharBits : std::uint16_t {",
+        f"    char_word = {WORD},",
+        f"    char_digit = {DIGIT},",
+        f"    char_mark = {MARK},",
+        f"    char_single = {SINGLE},",
+        f"    char_nfc_unsure = {NFC_UNSURE},",
+        f"    char_nfkc_unsure = {NFKC_UNSURE},",
+        f"    char_ignorable = {IGNORABLE},",
+        f"    char_special = {SPECIAL},",
+        f"    char_joiner = {JOINER},",
+        f"    char_surrogate = {SURROGATE},",
+        "};",
+        "",
+        "struct CharRecord {",
+        "    std::uint16_t bits;",
+        "    std::uint32_t lower;  // the lower-case code point, or 0 when it is the character itself",
+        "};",
+        "",
+        f"inline constexpr int char_block_shift = {BLOCK.bit_length() - 1};",
+        "",
+        f"inline constexpr CharRecord char_records[{len(unique)}] = {{",
+        *(f"    {{{bits}, {lower}}}," for bits, lower in unique),
+        "};",
+        "",
+        f"inline constexpr std::uint16_t char_block_of[{len(index)}] = {{",
+        *rows(index, 24),
+        "};",
+        "",
+        f"inline constexpr std::uint16_t char_blocks[{len(flat_blocks)}] = {{",
+        *rows(flat_blocks, 24),
+        "};",
+        "",
+        "inline const CharRecord& char_record(std::uint32_t code) noexcept {",
+        "    std::uint32_t block = char_block_of[code >> char_block_shift];",
+        f"    return char_records[char_blocks[(block << char_block_shift) | (code & {BLOCK - 1})]];",
+        "}",
+        "",
+        "}  // namespace lexvale",
+        "",
+    ]
+    return "\n".join(lines)
+
+
+def main(argv: list[str]) -> int:
+    check = argv == ["--check"]
+    if argv and not check:
+        print(__doc__, file=sys.stderr)
+        return 2
+    source = header_source()
+    current = TARGET.read_text(encoding="utf-8") if TARGET.exists() else None
+    if check:
+        if current != source:
+            print(f"unicode_tables: {TARGET} differs from what tools/unicode_tables.py writes", file=sys.stderr)
+            return 1
+        return 0
+    TARGET.parent.mkdir(parents=True, exist_ok=True)
+    if current != source:
+        TARGET.write_text(source, encoding="utf-8")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
