@@ -25,6 +25,10 @@ DICTIONARIES = Path("/usr/share/dict")
 
 pytestmark = pytest.mark.skipif(not native.available(), reason="the native pass is not built")
 
+# The large corpora only compare results, which the release run does; the
+# debug interpreter, whose checks are of references, runs the rest.
+large_corpus = pytest.mark.skipif(hasattr(sys, "gettotalrefcount"), reason="large corpora run on the release build")
+
 
 def both(**settings):
     """The same analyzer twice: with the native pass, and on the pure-Python path."""
@@ -77,6 +81,7 @@ def test_both_paths_agree_on_any_text_with_every_setting(text, options):
     assert_same(fast, slow, text)
 
 
+@large_corpus
 def test_both_paths_agree_on_every_code_point():
     fast, slow = both(language="english")
     for start in range(1, sys.maxunicode + 1, 8192):
@@ -93,6 +98,7 @@ def fortunes():
     return "\n".join(p.read_bytes().decode("utf-8", "replace") for p in files)
 
 
+@large_corpus
 @pytest.mark.parametrize(
     "options",
     [{}, {"stopwords": "snowball", "protected": ["news", "unix"], "overrides": {"geese": "goose"}},
@@ -122,6 +128,7 @@ def vocabulary(language):
     return None
 
 
+@large_corpus
 @pytest.mark.parametrize("language", Davuzod.algorithms())
 def test_both_paths_agree_on_snowballs_vocabulary(language):
     words = vocabulary(language)
@@ -137,6 +144,7 @@ def test_both_paths_agree_on_snowballs_vocabulary(language):
         assert fast(capitalised) == slow(capitalised)
 
 
+@large_corpus
 @pytest.mark.parametrize("path", sorted(DICTIONARIES.glob("*")) if DICTIONARIES.is_dir() else [], ids=lambda p: p.name)
 def test_both_paths_agree_on_debians_word_lists(path):
     if not path.is_file() or path.name in ("README.select-wordlist", "words"):
@@ -242,3 +250,60 @@ def test_the_pass_leaves_no_reference_behind(method):
     gc.collect()
     after = sys.gettotalrefcount(), sys.getallocatedblocks()
     assert after[0] - before[0] < 30 and after[1] - before[1] < 30
+
+
+MEMORY_SWEEP = r'''
+import gc, sys
+import _testcapi
+from lexvale import Analyzer, native
+
+gc.disable()
+TEXT = "The Connected connections of İstanbul's naïve generals, 3.14 東京 " + " ".join(f"word{n}s" for n in range(40))
+SETTINGS = {"stopwords": ["the", "of"], "protected": ["generals"], "overrides": {"naïve": "naive"},
+            "fold_accents": True, "cache_size": 8}
+with native.disabled():
+    REFERENCE = Analyzer(**SETTINGS)
+EXPECTED = {"call": REFERENCE(TEXT), "tokens": REFERENCE.tokens(TEXT), "words": REFERENCE.stem_words(TEXT.split())}
+OPERATIONS = {
+    "make": lambda: Analyzer(**SETTINGS),
+    "call": lambda analyzer: analyzer(TEXT),
+    "tokens": lambda analyzer: analyzer.tokens(TEXT),
+    "words": lambda analyzer: analyzer.stem_words(TEXT.split()),
+}
+name = sys.argv[1]
+completed = False
+for k in range(1, 5000):
+    analyzer = None if name == "make" else Analyzer(**SETTINGS)
+    assert name == "make" or analyzer._state.native is not None
+    _testcapi.set_nomemory(k, 0)
+    try:
+        result = OPERATIONS[name]() if name == "make" else OPERATIONS[name](analyzer)
+    except MemoryError:
+        result = None
+    finally:
+        _testcapi.remove_mem_hooks()
+    if name == "make":
+        analyzer = result
+        if analyzer is None:
+            continue
+    elif result is not None:
+        assert result == EXPECTED[name], (k, result)
+        completed = True
+    # Whatever failed, the analyzer answers right afterwards.
+    for check, expected in EXPECTED.items():
+        got = OPERATIONS[check](analyzer)
+        assert got == expected, (k, check, got)
+    if completed or (name == "make" and result is not None):
+        print("swept", k)
+        break
+'''
+
+
+@pytest.mark.parametrize("operation", ["make", "call", "tokens", "words"])
+def test_memory_running_out_anywhere_leaves_a_working_analyzer(operation):
+    pytest.importorskip("_testcapi")
+    run = subprocess.run([sys.executable, "-c", MEMORY_SWEEP, operation], capture_output=True, text=True,
+                         env=child_environment(), timeout=600)
+    assert run.returncode == 0, run.stderr[-3000:]
+    assert run.stdout.startswith("swept "), run.stdout
+    assert int(run.stdout.split()[1]) > 20  # the sweep reached well into the operation

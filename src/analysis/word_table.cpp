@@ -1,6 +1,7 @@
 // The analysis pass's table of prepared words.
 #include "word_table.h"
 
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
@@ -15,7 +16,9 @@ std::size_t slot_of(Py_hash_t hash, std::size_t capacity) noexcept {
 }
 
 void release_entry(WordEntry& entry) noexcept {
-    PyMem_Free(entry.key);
+    if (entry.length > inline_key_size) {
+        PyMem_Free(entry.key.heap);
+    }
     PyObject* value = std::exchange(entry.value, nullptr);
     Py_XDECREF(value);
 }
@@ -62,16 +65,18 @@ Py_hash_t hash_word(const char* key, Py_ssize_t length) noexcept {
     return Py_HashBuffer(key, length);
 }
 
-const WordEntry* WordTable::find(const char* key, Py_ssize_t length, Py_hash_t hash) const noexcept {
+WordEntry* WordTable::find(const char* key, Py_ssize_t length, Py_hash_t hash) noexcept {
     if (capacity == 0) {
         return nullptr;
     }
     for (std::size_t slot = slot_of(hash, capacity);; slot = (slot + 1) & (capacity - 1)) {
-        const WordEntry& entry = slots[slot];
+        WordEntry& entry = slots[slot];
         if (entry.value == nullptr) {
             return nullptr;
         }
-        if (entry.hash == hash && entry.length == length && std::memcmp(entry.key, key, length) == 0) {
+        if (entry.hash == hash && entry.length == length &&
+            std::memcmp(entry.key_data(), key, static_cast<std::size_t>(length)) == 0) {
+            entry.used = true;
             return &entry;
         }
     }
@@ -79,29 +84,53 @@ const WordEntry* WordTable::find(const char* key, Py_ssize_t length, Py_hash_t h
 
 bool WordTable::insert(const char* key, Py_ssize_t length, Py_hash_t hash, PyObject* value, bool stop,
                        bool permanent) noexcept {
+    if (length > INT32_MAX) {
+        PyErr_SetString(PyExc_OverflowError, "word too long for the table");
+        return false;
+    }
     if (!permanent && static_cast<std::size_t>(bound) <= remembered) {
-        // Full: the remembered stems go, the settings' words stay.
-        if (!rebuild(*this, capacity, [](const WordEntry& entry) { return entry.permanent; })) {
+        // Full: the stems found since the last time keep their place, unless
+        // they are most of the bound; the settings' words always stay.
+        std::size_t found = 0;
+        for (std::size_t i = 0; i < capacity; ++i) {
+            found += slots[i].value != nullptr && !slots[i].permanent && slots[i].used;
+        }
+        bool keep_found = 2 * found <= static_cast<std::size_t>(bound);
+        if (!rebuild(*this, capacity, [keep_found](WordEntry& entry) {
+                bool keep = entry.permanent || (keep_found && entry.used);
+                entry.used = false;
+                return keep;
+            })) {
             return false;
         }
     }
     if (2 * (used + 1) > capacity) {
         std::size_t grown = capacity == 0 ? smallest_capacity : 2 * capacity;
-        if (!rebuild(*this, grown, [](const WordEntry&) { return true; })) {
+        if (!rebuild(*this, grown, [](WordEntry&) { return true; })) {
             return false;
         }
     }
-    char* copy = static_cast<char*>(PyMem_Malloc(length > 0 ? static_cast<std::size_t>(length) : 1));
-    if (copy == nullptr) {
-        PyErr_NoMemory();
-        return false;
+    WordEntry fresh{};
+    if (length > inline_key_size) {
+        fresh.key.heap = static_cast<char*>(PyMem_Malloc(static_cast<std::size_t>(length)));
+        if (fresh.key.heap == nullptr) {
+            PyErr_NoMemory();
+            return false;
+        }
+        std::memcpy(fresh.key.heap, key, static_cast<std::size_t>(length));
+    } else {
+        std::memcpy(fresh.key.bytes, key, static_cast<std::size_t>(length));
     }
-    std::memcpy(copy, key, static_cast<std::size_t>(length));
+    fresh.hash = hash;
+    fresh.value = Py_NewRef(value);
+    fresh.length = static_cast<std::int32_t>(length);
+    fresh.stop = stop;
+    fresh.permanent = permanent;
     std::size_t slot = slot_of(hash, capacity);
     while (slots[slot].value != nullptr) {
         slot = (slot + 1) & (capacity - 1);
     }
-    slots[slot] = WordEntry{hash, Py_NewRef(value), copy, length, stop, permanent};
+    slots[slot] = fresh;
     ++used;
     remembered += permanent ? 0 : 1;
     return true;

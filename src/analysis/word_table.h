@@ -7,30 +7,40 @@
 
 namespace lexvale {
 
-// One slot. A hit reads it and allocates nothing; a miss allocates the key.
+inline constexpr Py_ssize_t inline_key_size = 16;
+
+// One slot. A hit reads it (and marks it used) and allocates nothing; a miss
+// allocates the key when it is longer than the slot holds.
 struct WordEntry {
     Py_hash_t hash;      // of the key; meaningless when value is null
     PyObject* value;     // strong; null: an empty slot
-    char* key;           // PyMem-owned copy of the word's bytes
-    Py_ssize_t length;
+    union {
+        char* heap;      // PyMem-owned copy of a longer key
+        char bytes[inline_key_size];
+    } key;
+    std::int32_t length;
     bool stop;           // dropped from running text (stem_words still gives value)
     bool permanent;      // a setting's word: never forgotten when the table is full
+    bool used;           // found since the table was last full
+
+    const char* key_data() const noexcept { return length > inline_key_size ? key.heap : key.bytes; }
 };
 
 // Open addressing with linear probing, kept at most half full. Words that
 // settings name are permanent; stems of other words are remembered up to
-// `bound` of them, and all of those are forgotten at once when a new one
-// would pass the bound. Lives inside a Python object: no constructor runs,
-// the allocator's zeroes are an empty table.
+// `bound` of them. When a new one would pass the bound, those not found since
+// the last time go, and if that frees too little, all of them (the clock
+// algorithm's second chance, in one sweep). Lives inside a Python object: no
+// constructor runs, and the allocator's zeroes are an empty table.
 struct WordTable {
-    WordEntry* slots;    // PyMem-owned, `capacity` of them
+    WordEntry* slots;      // PyMem-owned, `capacity` of them
     std::size_t capacity;  // a power of two, or 0
     std::size_t used;
     std::size_t remembered;  // entries that are not permanent
     Py_ssize_t bound;        // remembered entries at most; 0 or less: none
 
-    // The entry for `key`, or null.
-    const WordEntry* find(const char* key, Py_ssize_t length, Py_hash_t hash) const noexcept;
+    // The entry for `key`, marked used, or null.
+    WordEntry* find(const char* key, Py_ssize_t length, Py_hash_t hash) noexcept;
 
     // Stores a new reference to `value` for `key` (absent from the table).
     // False with MemoryError set when memory runs out; the table is unchanged.
