@@ -377,6 +377,143 @@ def lexvale_figures(repeats):
     return figures
 
 
+def catalogue_text(code):
+    """Running text in a language: the translated messages of the root's gettext catalogues."""
+    import gettext
+
+    texts = []
+    for path in sorted(Path(f"/usr/share/locale/{code}/LC_MESSAGES").glob("*.mo")):
+        try:
+            with open(path, "rb") as file:
+                catalogue = gettext.GNUTranslations(file)._catalog
+        except (OSError, UnicodeDecodeError):
+            continue
+        texts += [message for key, message in catalogue.items() if key and isinstance(message, str)]
+    return "\n".join(texts)
+
+
+def find_analysis_floor():
+    try:
+        import analysis_floor
+    except ImportError:
+        return None
+    return analysis_floor
+
+
+ANALYSIS_MEMORY_CHILD = """
+import resource, sys
+import lexvale
+text = open(sys.argv[1], encoding="utf-8").read()
+analyzer = lexvale.Analyzer()
+analyzer("warm up")
+before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+stems = analyzer(text)
+after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+print(after - before, sys.getsizeof(stems) // 1024, len(stems))
+"""
+
+
+def analysis_figures(repeats):
+    """ns per word of the analyzer's native pass and its contenders, interleaved; other languages; peak memory."""
+    import lexvale
+    from lexvale import native
+
+    text, source = default_english_text()
+    entries = [entry for entry in text.split("\n%\n") if entry.strip()]
+    fast = lexvale.Analyzer("english")
+    with native.disabled():
+        slow = lexvale.Analyzer("english")
+    words = len(fast(text))
+    figures = {"source": source, "words": words, "native": fast._state.native is not None,
+               "load_before": os.getloadavg()[0]}
+    actions = {
+        "native": lambda: fast(text),
+        "native_per_text": lambda: [fast(entry) for entry in entries],
+        "python": lambda: slow(text),
+        "split": lambda: text.split(),
+    }
+    try:
+        from sklearn.feature_extraction.text import CountVectorizer
+    except ImportError:
+        pass
+    else:
+        sklearn = CountVectorizer().build_analyzer()
+        actions["sklearn"] = lambda: sklearn(text)
+        actions["sklearn_per_text"] = lambda: [sklearn(entry) for entry in entries]
+    try:
+        from nltk.stem.snowball import SnowballStemmer
+    except ImportError:
+        pass
+    else:
+        nltk_stem = SnowballStemmer("english").stem
+        words_pattern = re.compile(r"\w+")
+        actions["nltk"] = lambda: [nltk_stem(w) for w in words_pattern.findall(text.lower())]
+    floor_module = find_analysis_floor()
+    if floor_module is not None:
+        prepared = list({fast.prepare(token.word) for token in fast.tokens(text)})
+        actions["floor"] = lambda: floor_module.floor(text, prepared)
+    loud = {"stopwords": "snowball", "protected": ["news", "unix", "computer"], "overrides": {"geese": "goose"}}
+    settled = lexvale.Analyzer("english", **loud)
+    actions["settings"] = lambda: settled(text)
+    times = interleaved_best_times({name: action for name, action in actions.items() if name != "nltk"}, repeats)
+    if "nltk" in actions:
+        times["nltk"] = best_time(actions["nltk"], 1)
+    figures["ns"] = {name: seconds / words * 1e9 for name, seconds in times.items()}
+    languages = {}
+    for code, algorithm in (("fr", "french"), ("de", "german"), ("ru", "russian")):
+        other_text = catalogue_text(code)
+        if not other_text:
+            continue
+        other = lexvale.Analyzer(algorithm)
+        count = len(other(other_text))
+        languages[algorithm] = {"words": count, "ns": best_time(lambda: other(other_text), repeats) / count * 1e9,
+                                "native": other._state.native is not None}
+    figures["languages"] = languages
+    with tempfile.TemporaryDirectory() as scratch:
+        big = Path(scratch) / "text"
+        big.write_text(text * max(1, 20 * 2**20 // len(text.encode())), encoding="utf-8")
+        env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+        run = subprocess.run([sys.executable, "-c", ANALYSIS_MEMORY_CHILD, str(big)], capture_output=True, text=True,
+                             env=env, check=True)
+        grown, list_kib, count = map(int, run.stdout.split())
+        figures["memory"] = {"mib": big.stat().st_size / 2**20, "grown_kib": grown, "list_kib": list_kib,
+                             "words": count}
+    figures["load_after"] = os.getloadavg()[0]
+    return figures
+
+
+def print_analysis(f):
+    ns = f["ns"]
+    print(f"\nthe analyzer's native pass on {f['source']} ({f['words']:,} words), ns per word, interleaved;"
+          f" load {f['load_before']:.2f} before, {f['load_after']:.2f} after")
+    if not f["native"]:
+        print("  (the native pass is not built: both rows are the pure-Python path)")
+    rows = [("Analyzer('english'), one big string", "native"), ("Analyzer('english'), per fortune", "native_per_text"),
+            ("  the same on the pure-Python path", "python"),
+            ("  stop list, protected words, overrides", "settings"),
+            ("CountVectorizer().build_analyzer() (no stemming)", "sklearn"),
+            ("  per fortune", "sklearn_per_text"), ("str.split()", "split"),
+            ("NLTK: stem each of findall(r'\\w+', text.lower())", "nltk"),
+            ("floor: scan, lower-case, look up; no objects", "floor")]
+    for label, name in rows:
+        if name in ns:
+            print(f"  {label:<52} {ns[name]:8.1f}")
+    print(f"  targets: big string {ns['native']:.0f} (at most 80), per fortune {ns['native_per_text']:.0f} (at most 100)")
+    if "nltk" in ns:
+        print(f"           NLTK / Analyzer {ns['nltk'] / ns['native']:.1f}x (at least 25x)")
+    if "sklearn" in ns:
+        print(f"           CountVectorizer / Analyzer {ns['sklearn'] / ns['native']:.2f}x (at least 1.5x)")
+    if "floor" in ns:
+        print(f"           Analyzer / floor {ns['native'] / ns['floor']:.2f}x (at most 2x)")
+    print(f"           with settings / default {ns['settings'] / ns['native']:.2f}x (at most 1.1x)")
+    for algorithm, figure in f["languages"].items():
+        print(f"  {algorithm} (translated messages, {figure['words']:,} words): {figure['ns']:.1f} ns/word,"
+              f" {figure['ns'] / ns['native']:.2f}x English (at most 2x)")
+    m = f["memory"]
+    print(f"  peak memory over {m['mib']:.1f} MiB of text: {m['grown_kib'] / 1024:.1f} MiB above the start, the result"
+          f" list {m['list_kib'] / 1024:.1f} MiB: {m['grown_kib'] / max(m['list_kib'], 1):.2f}x (at most 1.3x)")
+
+
 def print_lexvale(f):
     print(f"\nlexvale on {f['source']} ({f['words']:,} words); load average {f['load_before']:.2f} before,"
           f" {f['load_after']:.2f} after, on {os.cpu_count()} cores")
@@ -539,13 +676,16 @@ def main(argv=None):
             print(f"  {s['words']:,} words through one object: RSS {s.get('first_million_kib', 0):,} KiB after"
                   f" the first million, {s['end_kib']:,} KiB at the end")
     lexvale = None if args.no_lexvale else lexvale_figures(args.repeat)
+    analysis = None if args.no_lexvale else analysis_figures(args.repeat)
     if lexvale:
         print_lexvale(lexvale)
+    if analysis:
+        print_analysis(analysis)
     peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
     print(f"\npeak RSS of this process: {peak:,} KiB")
 
     if args.json:
-        Path(args.json).write_text(json.dumps({"results": results, "lexvale": lexvale, "peak_rss_kib": peak}, indent=2))
+        Path(args.json).write_text(json.dumps({"results": results, "lexvale": lexvale, "analysis": analysis, "peak_rss_kib": peak}, indent=2))
     if args.plot:
         plot(args.plot, results)
         print(f"plot written to {args.plot}")

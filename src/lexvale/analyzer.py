@@ -459,20 +459,20 @@ class Analyzer:
         if not isinstance(text, str):
             raise TypeError(f"Analyzer takes a str, not {type(text).__name__}")
         state = self._state
-        if state.native is not None:
-            stems = state.native.text(text)
-            if stems is not None:
-                return _ngrams(state, stems)
-            if not state.preparation.has_word_rules(text):
-                stems = state.native.prepared_text(state.preparation.text(text))
-                if stems is not None:
-                    return _ngrams(state, stems)
-        preparation = state.preparation
-        if preparation.has_word_rules(text):
-            words = [word for _, _, word in _spans(state, text)]
-        else:
-            words = _words(state, preparation.text(text))
-        return _ngrams(state, _stems(state, _without_stopwords(state, words)))
+        if state.native is None:
+            return _ngrams(state, _stems_of_text(state, text))
+        stems = state.native.text(text)
+        if stems is None:
+            # Some of the text needs preparing in Python. No step of the
+            # chain crosses a line break: the lines the native pass takes
+            # alone go through it, and only the others through Python.
+            if "\n" in text:
+                stems = []
+                for line in text.split("\n"):
+                    stems += _native_stems_of_text(state, line)
+            else:
+                stems = _native_stems_of_text(state, text)
+        return _ngrams(state, stems)
 
     def tokens(self, text: str) -> list[Token]:
         """The tokens of `text`: each word's stem and its place in `text` itself.
@@ -530,6 +530,28 @@ class Analyzer:
         if not isinstance(word, str):
             raise _type_error("word", word)
         return self._state.preparation.word(word)
+
+
+def _stems_of_text(state: _State, text: str) -> list[str]:
+    """The stems of a text's words, stop words dropped, on the pure-Python path."""
+    preparation = state.preparation
+    if preparation.has_word_rules(text):
+        words = [word for _, _, word in _spans(state, text)]
+    else:
+        words = _words(state, preparation.text(text))
+    return _stems(state, _without_stopwords(state, words))
+
+
+def _native_stems_of_text(state: _State, text: str) -> list[str]:
+    """The same with the native pass, which prepares what it can."""
+    stems: list[str] | None = state.native.text(text)
+    if stems is not None:
+        return stems
+    if not state.preparation.has_word_rules(text):
+        stems = state.native.prepared_text(state.preparation.text(text))
+        if stems is not None:
+            return stems
+    return _stems_of_text(state, text)
 
 
 def _words(state: _State, prepared: str) -> list[str]:
