@@ -491,6 +491,66 @@ def test_signal_interrupts_a_long_stem_words(container, kind, bound):
     run_child(INTERRUPTED, container, kind, str(bound))
 
 
+ABANDONED_LONG_LIST = r"""
+    import mmap, re, signal, sys
+    import Davuzod
+
+
+    def status_kib(field):
+        with open("/proc/self/status") as status:
+            return int(re.search(rf"^{field}:\s+(\d+) kB$", status.read(), re.MULTILINE).group(1))
+
+
+    # Only where reading memory never written makes it resident can a release
+    # that reads the unfilled slots be seen.
+    probe = mmap.mmap(-1, 64 << 20)
+    before = status_kib("VmRSS")
+    sum(probe[i] for i in range(0, len(probe), mmap.PAGESIZE))
+    if status_kib("VmRSS") - before < 32 << 10:
+        sys.exit(3)
+    probe.close()
+
+    how = sys.argv[1]
+    words = ["word"] * 20_000_000
+    if how == "failing word":
+        words[1000] = 1
+    else:
+        def on_timer(signum, frame):  # Ctrl-C's outcome
+            raise KeyboardInterrupt
+
+        signal.signal(signal.SIGPROF, on_timer)
+    stemmer = Davuzod.Davuzod("english")
+    resident = status_kib("VmRSS")
+    try:
+        with open("/proc/self/clear_refs", "w") as clear_refs:
+            clear_refs.write("5")  # the peak starts again from here
+    except OSError:
+        pass  # the peak so far was that of building the words, below this
+    if how == "signal":
+        # After a hundredth of a second of this process's time: a few hundred thousand words in.
+        signal.setitimer(signal.ITIMER_PROF, 0.01)
+    try:
+        stemmer.stemWords(words)
+    except (TypeError, KeyboardInterrupt):
+        pass
+    else:
+        raise AssertionError("stemWords was not interrupted")
+    print(status_kib("VmHWM") - resident)
+"""
+
+
+@pytest.mark.parametrize("how", ["failing word", "signal"])
+def test_error_early_in_a_long_list_leaves_its_unfilled_slots_untouched(how):
+    # The result for 20,000,000 words has 160 MB of slots; an error early on
+    # must release the few stems made without reading the rest.
+    result = run_child(ABANDONED_LONG_LIST, how, check=False)
+    if result.returncode == 3:
+        pytest.skip("this system does not count memory that is only read as resident")
+    assert result.returncode == 0, result.stderr
+    grown_mib = int(result.stdout) / 1024
+    assert grown_mib < 40, f"the peak grew by {grown_mib:.0f} MiB during the failed call"
+
+
 class TestReusedKeys:
     """Short ASCII keys are reused between calls; a key that anything else holds never changes."""
 
