@@ -1,5 +1,9 @@
 # Every target builds and runs inside the project's Debian sid root
-# (tools/devroot), which the first use creates; see the README.
+# (tools/devroot), which the first use creates; see the README. From the host
+# each target enters the root and runs there; inside the root (where the root's
+# marker file stands at /, so `tools/devroot run make TARGET` works too) it runs
+# as it is. IN_ROOT=1 says the same for a host that has the tools itself
+# (DEVROOT=host).
 
 RELEASE_DIR := build/release
 DEBUG_DIR := build/debug
@@ -7,7 +11,7 @@ ASAN_DIR := build/asan
 PUBLIC_DIR := build/public
 PYTHON := python3.14
 PYTHON_DEBUG := python3.14-dbg
-IN_ROOT ?= 0
+IN_ROOT ?= $(if $(wildcard /.devroot-packages),1,0)
 
 .PHONY: build build-debug build-asan build-public test check check-installed dist demo bench
 
@@ -127,7 +131,9 @@ bench: build
 
 else
 
-build test dist demo bench:
+ROOT_TARGETS := build build-debug build-asan build-public test dist demo bench
+
+$(ROOT_TARGETS):
 	@tools/devroot run $(MAKE) --no-print-directory IN_ROOT=1 BENCH_ARGS="$(BENCH_ARGS)" $@
 
 # The installed wheel's run, in the root with libstemmer's shared library
