@@ -55,8 +55,6 @@ struct ModuleStatics {
     std::int64_t first_interpreter_id = -1;
     PyObject* module_object = nullptr;  // strong; set by the exec step, kept for the process
     PyObject* module_dict = nullptr;    // strong
-    PyObject* builtins = nullptr;       // strong
-    PyTypeObject* stemmer_type = nullptr;
 
     bool constants_created = false;
     TextConstants text{};          // strong, interned, hashed
