@@ -4,6 +4,7 @@ import ctypes
 import ctypes.util
 import functools
 import gc
+import importlib.metadata
 import os
 import re
 import shutil
@@ -11,6 +12,7 @@ import subprocess
 import sys
 import sysconfig
 import textwrap
+import tomllib
 from pathlib import Path
 
 import pytest
@@ -35,6 +37,19 @@ def cache_state(stemmer):
     """The object's cache and counter, seen through its traversal (cache, then counter)."""
     cache, counter = gc.get_referents(stemmer)[-2:]  # a subclass visits its own parts first
     return cache, counter
+
+
+CHECKOUT = Path(__file__).resolve().parent.parent
+
+
+@functools.cache
+def distribution_version():
+    """The version the module under test was built with: pyproject.toml's for a
+    module built in this checkout, the installed distribution's otherwise."""
+    if Path(Davuzod.__file__).resolve().is_relative_to(CHECKOUT):
+        with open(CHECKOUT / "pyproject.toml", "rb") as pyproject:
+            return tomllib.load(pyproject)["project"]["version"]
+    return importlib.metadata.version("Lexvale")
 
 
 @functools.cache
