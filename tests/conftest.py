@@ -18,6 +18,7 @@ from pathlib import Path
 import pytest
 from hypothesis import settings
 
+import lexvale  # noqa: F401 (first: where the module is not built, it says so, and how to build it)
 import Davuzod
 
 # Hypothesis draws the same examples on every run, so that a failure seen
