@@ -69,6 +69,7 @@ PUBLIC_API_TESTS = tests/test_stemming.py tests/test_cache.py tests/test_stemmer
 	tests/test_private_symbols.py tests/test_memory_failures.py
 
 check: build build-asan build-public
+	$(PYTHON) tools/internal_names.py
 	$(PYTHON) tools/private_symbols.py $(RELEASE_DIR)/Davuzod.*.so
 	PYTHONPATH=$(CURDIR)/$(PUBLIC_DIR):$(CURDIR)/src $(PYTHON) -m pytest -q -p no:cacheprovider $(PUBLIC_API_TESTS)
 	$(SANITIZER_ENV) PYTHONPATH=$(CURDIR)/$(ASAN_DIR):$(CURDIR)/src $(PYTHON) -m pytest -p no:cacheprovider
