@@ -63,7 +63,7 @@ SANITIZER_ENV = LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-fi
 	PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 DAVUZOD_CONFORMANCE_WORDS=20000
 VALGRIND_TESTS = tests/test_stemmer_class.py tests/test_cache.py tests/test_stemming.py \
-	tests/test_binding.py tests/test_catalogue.py
+	tests/test_binding.py tests/test_catalogue.py tests/test_conformance.py
 
 PUBLIC_API_TESTS = tests/test_stemming.py tests/test_cache.py tests/test_stemmer_class.py tests/test_module.py \
 	tests/test_private_symbols.py tests/test_memory_failures.py
@@ -73,7 +73,7 @@ check: build build-asan build-public
 	$(PYTHON) tools/private_symbols.py $(RELEASE_DIR)/Davuzod.*.so
 	PYTHONPATH=$(CURDIR)/$(PUBLIC_DIR):$(CURDIR)/src $(PYTHON) -m pytest -q -p no:cacheprovider $(PUBLIC_API_TESTS)
 	$(SANITIZER_ENV) PYTHONPATH=$(CURDIR)/$(ASAN_DIR):$(CURDIR)/src $(PYTHON) -m pytest -p no:cacheprovider
-	PYTHONMALLOC=malloc PYTHONPATH=$(CURDIR)/$(RELEASE_DIR):$(CURDIR)/src valgrind --tool=memcheck --error-exitcode=99 \
+	PYTHONMALLOC=malloc DAVUZOD_CONFORMANCE_WORDS=400 PYTHONPATH=$(CURDIR)/$(RELEASE_DIR):$(CURDIR)/src valgrind --tool=memcheck --error-exitcode=99 \
 		--leak-check=full --show-leak-kinds=definite --errors-for-leak-kinds=definite \
 		$(PYTHON) -m pytest -q -p no:cacheprovider $(VALGRIND_TESTS)
 

@@ -9,7 +9,7 @@ from pathlib import Path
 import pytest
 
 import Davuzod
-from conftest import built_on_public_api_only, cache_state, run_child, stemwords_program
+from conftest import built_on_public_api_only, cache_state, run_child
 
 Stemmer = Davuzod.Davuzod
 
@@ -360,50 +360,6 @@ class TestStemWords:
         uncached.stemWords(sequence)
         assert cache_state(cached)[1] == len(sequence)
         assert cache_state(uncached) == ({}, 0)
-
-
-# Agreement with libstemmer's own command-line stemmer, on word lists from Debian.
-WORD_LISTS = {
-    "english": "american-english",
-    "french": "french",
-    "german": "ngerman",
-    "spanish": "spanish",
-    "italian": "italian",
-    "portuguese": "portuguese",
-    "dutch": "dutch",
-    "swedish": "swedish",
-    "danish": "danish",
-    "norwegian": "norsk",
-}
-
-
-def sample_words(path, count=400):
-    raw = Path(path).read_bytes()
-    try:
-        text = raw.decode("utf-8")
-    except UnicodeDecodeError:
-        text = raw.decode("latin-1")  # some of the older lists
-    words = [w for w in text.split() if "'" not in w]
-    step = max(1, len(words) // count)
-    return [w.lower() for w in words[::step]][:count]
-
-
-@pytest.mark.parametrize("algorithm, listname", sorted(WORD_LISTS.items()))
-def test_stems_agree_with_stemwords_program(algorithm, listname, tmp_path):
-    path = Path("/usr/share/dict") / listname
-    if not path.exists():
-        pytest.skip(f"{path} is not installed")
-    stemwords = stemwords_program()
-    words = sample_words(path)
-    source = tmp_path / "words.txt"
-    source.write_text("\n".join(words) + "\n", encoding="utf-8")
-    reference = subprocess.run(
-        [stemwords, "-l", algorithm, "-i", str(source)], capture_output=True, check=True
-    ).stdout.decode("utf-8").split("\n")[: len(words)]
-    for bound in (CACHED, UNCACHED, 7):
-        s = Stemmer(algorithm, bound)
-        assert s.stemWords(words) == reference
-        assert [s.stemWord(w.encode()) for w in words] == [r.encode() for r in reference]
 
 
 INTERRUPTED = r"""
