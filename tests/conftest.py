@@ -67,15 +67,19 @@ def built_on_public_api_only():
     return setting is not None and setting.group(1).strip().upper() in {"ON", "1", "TRUE", "YES", "Y"}
 
 
+def child_env(**extra):
+    """The environment of a child interpreter that imports what this one does
+    (this one's sys.path as its PYTHONPATH), with `extra` variables added."""
+    return dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p), **extra)
+
+
 def run_child(code, *args, check=True):
     """Runs code in a fresh interpreter that imports the same build of the module."""
-    env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(p for p in sys.path if p)
     result = subprocess.run(
         [sys.executable, "-c", textwrap.dedent(code), *args],
         capture_output=True,
         text=True,
-        env=env,
+        env=child_env(),
         timeout=120,
     )
     if check and result.returncode != 0:

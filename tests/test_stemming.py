@@ -9,7 +9,7 @@ from pathlib import Path
 import pytest
 
 import Davuzod
-from conftest import built_on_public_api_only, cache_state, run_child
+from conftest import built_on_public_api_only, cache_state, child_env, run_child
 
 Stemmer = Davuzod.Davuzod
 
@@ -224,8 +224,8 @@ def test_libstemmer_out_of_memory_is_a_memory_error():
                 del os.environ["DAVUZOD_FAIL_ALLOC_ABOVE"]
             print(s.stemWord(word) == expected, s.stemWord(b"running"))
     """
-    env = dict(os.environ, LD_PRELOAD=str(shim), PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
-    result = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, env=env)
+    result = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True,
+                            env=child_env(LD_PRELOAD=str(shim)))
     assert result.returncode == 0, result.stderr
     assert result.stdout.split() == ["MemoryError", "True", "b'run'"] * 2
 
