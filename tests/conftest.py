@@ -73,13 +73,14 @@ def child_env(**extra):
     return dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p), **extra)
 
 
-def run_child(code, *args, check=True):
-    """Runs code in a fresh interpreter that imports the same build of the module."""
+def run_child(code, *args, check=True, env=None):
+    """Runs code in a fresh interpreter that imports the same build of the
+    module, with the variables of `env` added to its environment."""
     result = subprocess.run(
         [sys.executable, "-c", textwrap.dedent(code), *args],
         capture_output=True,
         text=True,
-        env=child_env(),
+        env=child_env(**(env or {})),
         timeout=120,
     )
     if check and result.returncode != 0:
