@@ -120,6 +120,17 @@ def stemwords_program():
     return path
 
 
+@pytest.fixture(scope="session")
+def dask_client():
+    """A client of the run's one local Dask cluster: two worker processes of two
+    threads each. It is not Dask's default scheduler: tests name it."""
+    distributed = pytest.importorskip("distributed")
+    cluster = distributed.LocalCluster(n_workers=2, threads_per_worker=2, processes=True, dashboard_address=":0")
+    with cluster, distributed.Client(cluster, set_as_default=False) as client:
+        client.wait_for_workers(2)
+        yield client
+
+
 @pytest.fixture
 def fast_switching():
     """Hands the interpreter lock between threads as often as the interpreter allows."""
