@@ -192,15 +192,29 @@ class TestAwkwardWords:
         assert s.stemWord("日本語".encode()) == "日本語".encode()
 
     def test_word_too_long_for_libstemmer_is_refused(self):
-        try:
-            huge = bytes(2**31)
-        except MemoryError:
+        # In a child that allocates through the C library: the 2 GiB word is
+        # then never written, where the debug interpreter's allocator would
+        # fill it when made and again when freed.
+        code = """
+            import Davuzod
+            try:
+                huge = bytes(2**31)
+            except MemoryError:
+                raise SystemExit(3)
+            s = Davuzod.Davuzod("english", 0)
+            try:
+                s.stemWord(huge)
+            except OverflowError as error:
+                print(error)
+            del huge
+            print(s.stemWord(b"running"))
+        """
+        result = run_child(code, check=False, env={"PYTHONMALLOC": "malloc"})
+        if result.returncode == 3:
             pytest.skip("no memory for a 2 GiB word")
-        s = Stemmer("english", 0)
-        with pytest.raises(OverflowError, match="too long"):
-            s.stemWord(huge)
-        del huge
-        assert s.stemWord(b"running") == b"run"
+        assert result.returncode == 0, result.stderr
+        refusal, after = result.stdout.splitlines()
+        assert "too long" in refusal and after == "b'run'"
 
 
 def test_libstemmer_out_of_memory_is_a_memory_error():
