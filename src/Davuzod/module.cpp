@@ -136,11 +136,9 @@ int install_functions(PyObject* dict) noexcept {
     return 0;
 }
 
-// Everything the exec step puts in place, in the order in which later parts
-// need the earlier ones: the module's dictionary and builtins, the constants,
-// the class, then the functions that name both. A failure leaves what was
-// done in place; a later import of a fresh module object completes it, each
-// part that was already made being kept rather than made again.
+// Everything the exec step puts in place; a failure leaves what was done in
+// place. What is made once per process (the constants, the class) is kept,
+// and a later import completes the rest.
 int populate_module(PyObject* module) noexcept {
     Ref dict = Ref::borrow(PyModule_GetDict(module));
     if (!dict) {
