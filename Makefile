@@ -1,5 +1,9 @@
 # Every target builds and runs inside the project's Debian sid root
-# (tools/devroot), which the first use creates; see the README.
+# (tools/devroot), which the first use creates; see the README. From the host
+# each target enters the root and runs there; inside the root (where the root's
+# marker file stands at /, so `tools/devroot run make TARGET` works too) it runs
+# as it is. IN_ROOT=1 says the same for a host that has the tools itself
+# (DEVROOT=host).
 
 RELEASE_DIR := build/release
 DEBUG_DIR := build/debug
@@ -7,9 +11,9 @@ ASAN_DIR := build/asan
 PUBLIC_DIR := build/public
 PYTHON := python3.14
 PYTHON_DEBUG := python3.14-dbg
-IN_ROOT ?= 0
+IN_ROOT ?= $(if $(wildcard /.devroot-packages),1,0)
 
-.PHONY: build build-debug build-asan build-public test check check-installed dist demo bench
+.PHONY: build build-debug build-asan build-public test test-release test-debug check check-installed dist demo bench
 
 ifeq ($(IN_ROOT),1)
 
@@ -47,9 +51,25 @@ build-asan: $(ASAN_DIR)/build.ninja
 	cmake --build $(ASAN_DIR)
 	cmake --build $(ASAN_DIR) --target version_warning
 
+# The release build runs the whole suite. The debug interpreter, whose own
+# assertions and reference accounting check the module's, runs the module's
+# tests; the tests of the pure-Python side (the package, its command line, the
+# documentation, the examples, the pipelines) check nothing more there, and
+# only the release run has them. The two runs go side by side, a core each,
+# and each one's report is shown whole when it ends.
+RELEASE_ONLY_TESTS = tests/test_lexvale_analyzer.py tests/test_lexvale_cli.py tests/test_lexvale_languages.py \
+	tests/test_lexvale_package.py tests/test_documentation.py tests/test_examples.py tests/test_pipelines.py \
+	tests/test_internal_names.py
+
 test: build build-debug
+	@$(MAKE) --no-print-directory -j2 --output-sync=recurse test-release test-debug
+
+test-release:
 	PYTHONPATH=$(CURDIR)/$(RELEASE_DIR):$(CURDIR)/src $(PYTHON) -m pytest
-	PYTHONPATH=$(CURDIR)/$(DEBUG_DIR):$(CURDIR)/src $(PYTHON_DEBUG) -m pytest -p no:cacheprovider
+
+test-debug:
+	PYTHONPATH=$(CURDIR)/$(DEBUG_DIR):$(CURDIR)/src $(PYTHON_DEBUG) -m pytest -p no:cacheprovider \
+		$(addprefix --ignore=,$(RELEASE_ONLY_TESTS))
 
 # The whole suite on the AddressSanitizer and UndefinedBehaviorSanitizer build
 # (the interpreter itself is not instrumented, so the runtimes are preloaded and
@@ -59,16 +79,17 @@ SANITIZER_ENV = LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-fi
 	PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 DAVUZOD_CONFORMANCE_WORDS=20000
 VALGRIND_TESTS = tests/test_stemmer_class.py tests/test_cache.py tests/test_stemming.py \
-	tests/test_binding.py tests/test_catalogue.py
+	tests/test_binding.py tests/test_catalogue.py tests/test_conformance.py
 
 PUBLIC_API_TESTS = tests/test_stemming.py tests/test_cache.py tests/test_stemmer_class.py tests/test_module.py \
 	tests/test_private_symbols.py tests/test_memory_failures.py
 
 check: build build-asan build-public
+	$(PYTHON) tools/internal_names.py
 	$(PYTHON) tools/private_symbols.py $(RELEASE_DIR)/Davuzod.*.so
 	PYTHONPATH=$(CURDIR)/$(PUBLIC_DIR):$(CURDIR)/src $(PYTHON) -m pytest -q -p no:cacheprovider $(PUBLIC_API_TESTS)
 	$(SANITIZER_ENV) PYTHONPATH=$(CURDIR)/$(ASAN_DIR):$(CURDIR)/src $(PYTHON) -m pytest -p no:cacheprovider
-	PYTHONMALLOC=malloc PYTHONPATH=$(CURDIR)/$(RELEASE_DIR):$(CURDIR)/src valgrind --tool=memcheck --error-exitcode=99 \
+	PYTHONMALLOC=malloc DAVUZOD_CONFORMANCE_WORDS=400 PYTHONPATH=$(CURDIR)/$(RELEASE_DIR):$(CURDIR)/src valgrind --tool=memcheck --error-exitcode=99 \
 		--leak-check=full --show-leak-kinds=definite --errors-for-leak-kinds=definite \
 		$(PYTHON) -m pytest -q -p no:cacheprovider $(VALGRIND_TESTS)
 
@@ -128,7 +149,9 @@ bench: build
 
 else
 
-build test dist demo bench:
+ROOT_TARGETS := build build-debug build-asan build-public test test-release test-debug dist demo bench
+
+$(ROOT_TARGETS):
 	@tools/devroot run $(MAKE) --no-print-directory IN_ROOT=1 BENCH_ARGS="$(BENCH_ARGS)" $@
 
 # The installed wheel's run, in the root with libstemmer's shared library

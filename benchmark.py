@@ -53,6 +53,7 @@ DEFAULT_WORD_LISTS = {
     "norwegian": "/usr/share/dict/norsk",
 }
 DEFAULT_CACHE_SIZES = [0, 100, 1000, 10000, 100000]
+INTERRUPTED_WORDS = 20_000_000
 WORD = re.compile(r"[^\W\d_]+(?:'[^\W\d_]+)*")
 
 
@@ -302,6 +303,43 @@ def soak(algorithm, words, total):
     marks["end_kib"] = current_rss_kib()
     marks["words"] = done
     return marks
+
+
+def interrupted_early(algorithm, count, repeats):
+    """Seconds from a signal handler that raises (Ctrl-C's outcome) to stemWords's
+    return, for `count` words as a list, a tuple and an iterator, the handler
+    running a twentieth of a second into the call: what releasing the partial
+    result costs when an error ends a long call early."""
+    import signal
+
+    words = ["word"] * count
+    stemmer = Davuzod.Davuzod(algorithm)
+    handled = []
+
+    def on_timer(signum, frame):
+        handled.append(time.perf_counter())
+        raise KeyboardInterrupt
+
+    previous = signal.signal(signal.SIGPROF, on_timer)
+    sources = {"list": lambda: words, "tuple": lambda: tuple(words), "iterator": lambda: iter(words)}
+    best = {}
+    try:
+        for kind, make in sources.items():
+            for _ in range(repeats):
+                source = make()
+                handled.clear()
+                signal.setitimer(signal.ITIMER_PROF, 0.05)  # of this process's time
+                try:
+                    stemmer.stemWords(source)
+                except KeyboardInterrupt:
+                    returned = time.perf_counter()
+                    best[kind] = min(best.get(kind, float("inf")), returned - handled[0])
+                finally:
+                    signal.setitimer(signal.ITIMER_PROF, 0)
+                del source
+    finally:
+        signal.signal(signal.SIGPROF, previous)
+    return best
 
 
 def current_rss_kib():
@@ -601,7 +639,7 @@ def parse_args(argv):
     parser.add_argument("--repeat", type=int, default=5, help="runs per measurement; the best is kept")
     parser.add_argument("--limit", type=int, default=0, help="use only the first N words")
     parser.add_argument("--floor", help="path of the stem_floor program")
-    parser.add_argument("--no-extras", action="store_true", help="skip the distinct-stream and memory figures")
+    parser.add_argument("--no-extras", action="store_true", help="skip the distinct-stream, memory and interruption figures")
     parser.add_argument("--no-lexvale", action="store_true", help="skip the lexvale analyzer and tool figures")
     parser.add_argument("--soak", type=int, default=0, metavar="N", help="also stream N words through one object")
     parser.add_argument("--plot", metavar="FILE.png", help="draw throughput against cache size")
@@ -622,7 +660,7 @@ def main(argv=None):
 
     print(f"Davuzod {Davuzod.version()} on Python {sys.version.split()[0]}; best of {args.repeat} runs")
     results = []
-    progress = Progress(len(algorithms) * (len(sizes) + 3))
+    progress = Progress(len(algorithms) * (len(sizes) + 3) + 1)
     for algorithm in algorithms:
         words, source = load_words(args, algorithm)
         if args.limit:
@@ -654,6 +692,10 @@ def main(argv=None):
         if args.soak:
             entry["soak"] = soak(algorithm, words, args.soak)
         results.append(entry)
+    interrupted = None
+    if not args.no_extras:
+        progress.step(f"{algorithms[0]}: interrupted early in a long call")
+        interrupted = interrupted_early(algorithms[0], INTERRUPTED_WORDS, min(args.repeat, 3))
     progress.finish()
 
     for entry in results:
@@ -675,6 +717,9 @@ def main(argv=None):
             s = entry["soak"]
             print(f"  {s['words']:,} words through one object: RSS {s.get('first_million_kib', 0):,} KiB after"
                   f" the first million, {s['end_kib']:,} KiB at the end")
+    if interrupted:
+        shown = ", ".join(f"{kind} {seconds * 1e3:.1f} ms" for kind, seconds in interrupted.items())
+        print(f"\ninterrupted early in {INTERRUPTED_WORDS:,} words ({algorithms[0]}), from the handler to the return: {shown}")
     lexvale = None if args.no_lexvale else lexvale_figures(args.repeat)
     analysis = None if args.no_lexvale else analysis_figures(args.repeat)
     if lexvale:
@@ -685,7 +730,9 @@ def main(argv=None):
     print(f"\npeak RSS of this process: {peak:,} KiB")
 
     if args.json:
-        Path(args.json).write_text(json.dumps({"results": results, "lexvale": lexvale, "analysis": analysis, "peak_rss_kib": peak}, indent=2))
+        Path(args.json).write_text(json.dumps(
+            {"results": results, "interrupted_s": interrupted, "lexvale": lexvale, "analysis": analysis,
+             "peak_rss_kib": peak}, indent=2))
     if args.plot:
         plot(args.plot, results)
         print(f"plot written to {args.plot}")

@@ -4,9 +4,10 @@
 //
 // The cached path on words that are all cached. For every word of the list
 // `words` (exact str or bytes), in turn:
-//   stage 1: the word's cache key. An ASCII str's bytes are written into a
-//            bytes object kept for reuse, which takes the str's own cached
-//            hash; any other str is encoded; bytes are their own key.
+//   stage 1: the word's cache key, made as the module makes it. An ASCII
+//            str's bytes are written into a bytes object kept for reuse,
+//            which takes the str's own cached hash; any other str is
+//            encoded; bytes are their own key.
 //   stage 2: and the key looked up in `cache`, a dict of bytes keys to
 //            [stem, last use] lists; every word must be there.
 //   stage 3: and the entry's last use set to the counter, which is advanced
@@ -22,18 +23,18 @@
 #include <Python.h>
 #include <libstemmer.h>
 
-#include <cstring>
 #include <memory>
+#include <utility>
 
+#include "../src/Davuzod/ascii_key.h"
 #include "../src/binding/ref.h"
 
 using davuzod::Ref;
 
 namespace {
 
-constexpr Py_ssize_t longest_reused = 32;
-PyObject* spare_keys[longest_reused + 1];  // strong, or null
-
+// The cache key as the module makes it: an ASCII str's by the module's own
+// ascii_key (src/Davuzod/ascii_key.cpp, built into this module too).
 Ref key_of(PyObject* word) {
     if (!PyUnicode_CheckExact(word)) {
         return Ref::borrow(word);
@@ -41,29 +42,7 @@ Ref key_of(PyObject* word) {
     if (!PyUnicode_IS_ASCII(word)) {
         return Ref::steal(PyUnicode_AsUTF8String(word));
     }
-    const char* data = static_cast<const char*>(PyUnicode_DATA(word));
-    Py_ssize_t length = PyUnicode_GET_LENGTH(word);
-    if (length < 2 || length > longest_reused) {  // one byte: the interpreter's shared objects
-        return Ref::steal(PyBytes_FromStringAndSize(data, length));
-    }
-    Py_hash_t hash = PyObject_Hash(word);
-    if (hash == -1) {
-        return {};
-    }
-    PyObject*& spare = spare_keys[length];
-    if (spare == nullptr || Py_REFCNT(spare) != 1) {
-        davuzod::replace_field(spare, Ref::steal(PyBytes_FromStringAndSize(data, length)));
-        if (spare == nullptr) {
-            return {};
-        }
-    } else {
-        std::memcpy(PyBytes_AS_STRING(spare), data, static_cast<size_t>(length));
-    }
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    reinterpret_cast<PyBytesObject*>(spare)->ob_shash = hash;  // an ASCII str and its bytes hash alike
-#pragma GCC diagnostic pop
-    return Ref::borrow(spare);
+    return davuzod::ascii_key(word);
 }
 
 PyObject* capi_floor_hit(PyObject*, PyObject* args) {

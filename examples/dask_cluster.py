@@ -18,16 +18,21 @@ def paragraphs(text):
     return [paragraph for paragraph in text.split("\n\n") if paragraph.strip()]
 
 
-def stem_on_cluster(texts, language="english", workers=2, partitions=8):
-    """The stems of each text, in order, computed on a local cluster of `workers` processes."""
+def stem_on(client, texts, language="english", partitions=8):
+    """The stems of each text, in order, computed on the cluster that `client` is a client of."""
     import dask.bag
-    from distributed import Client, LocalCluster
 
     analyzer = lexvale.Analyzer(language)
+    return dask.bag.from_sequence(texts, npartitions=partitions).map(analyzer).compute(scheduler=client)
+
+
+def stem_on_cluster(texts, language="english", workers=2, partitions=8):
+    """The same on a local cluster of `workers` processes, started for the call."""
+    from distributed import Client, LocalCluster
+
     with LocalCluster(n_workers=workers, threads_per_worker=2, processes=True, dashboard_address=None) as cluster:
-        with Client(cluster):
-            # Inside the `with`, the client is Dask's scheduler.
-            return dask.bag.from_sequence(texts, npartitions=partitions).map(analyzer).compute()
+        with Client(cluster) as client:
+            return stem_on(client, texts, language, partitions)
 
 
 def main(paths):

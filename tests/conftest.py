@@ -4,6 +4,7 @@ import ctypes
 import ctypes.util
 import functools
 import gc
+import importlib.metadata
 import os
 import re
 import shutil
@@ -11,11 +12,13 @@ import subprocess
 import sys
 import sysconfig
 import textwrap
+import tomllib
 from pathlib import Path
 
 import pytest
 from hypothesis import settings
 
+import lexvale  # noqa: F401 (first: where the module is not built, it says so, and how to build it)
 import Davuzod
 
 # Hypothesis draws the same examples on every run, so that a failure seen
@@ -37,6 +40,19 @@ def cache_state(stemmer):
     return cache, counter
 
 
+CHECKOUT = Path(__file__).resolve().parent.parent
+
+
+@functools.cache
+def distribution_version():
+    """The version the module under test was built with: pyproject.toml's for a
+    module built in this checkout, the installed distribution's otherwise."""
+    if Path(Davuzod.__file__).resolve().is_relative_to(CHECKOUT):
+        with open(CHECKOUT / "pyproject.toml", "rb") as pyproject:
+            return tomllib.load(pyproject)["project"]["version"]
+    return importlib.metadata.version("Lexvale")
+
+
 @functools.cache
 def built_on_public_api_only():
     """Whether the module takes the public fallbacks of src/Davuzod/interpreter_internals.h:
@@ -51,15 +67,20 @@ def built_on_public_api_only():
     return setting is not None and setting.group(1).strip().upper() in {"ON", "1", "TRUE", "YES", "Y"}
 
 
-def run_child(code, *args, check=True):
-    """Runs code in a fresh interpreter that imports the same build of the module."""
-    env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(p for p in sys.path if p)
+def child_env(**extra):
+    """The environment of a child interpreter that imports what this one does
+    (this one's sys.path as its PYTHONPATH), with `extra` variables added."""
+    return dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p), **extra)
+
+
+def run_child(code, *args, check=True, env=None):
+    """Runs code in a fresh interpreter that imports the same build of the
+    module, with the variables of `env` added to its environment."""
     result = subprocess.run(
         [sys.executable, "-c", textwrap.dedent(code), *args],
         capture_output=True,
         text=True,
-        env=env,
+        env=child_env(**(env or {})),
         timeout=120,
     )
     if check and result.returncode != 0:
@@ -97,6 +118,17 @@ def stemwords_program():
     if why_not is not None:
         pytest.skip(f"stemwords needs libstemmer's shared library: {why_not}")
     return path
+
+
+@pytest.fixture(scope="session")
+def dask_client():
+    """A client of the run's one local Dask cluster: two worker processes of two
+    threads each. It is not Dask's default scheduler: tests name it."""
+    distributed = pytest.importorskip("distributed")
+    cluster = distributed.LocalCluster(n_workers=2, threads_per_worker=2, processes=True, dashboard_address=":0")
+    with cluster, distributed.Client(cluster, set_as_default=False) as client:
+        client.wait_for_workers(2)
+        yield client
 
 
 @pytest.fixture

@@ -2,7 +2,6 @@
 
 import doctest
 import inspect
-import os
 import pydoc
 import re
 import subprocess
@@ -12,6 +11,7 @@ from pathlib import Path
 import pytest
 
 import Davuzod
+from conftest import child_env
 
 ROOT = Path(__file__).resolve().parent.parent
 README = ROOT / "README.md"
@@ -72,7 +72,7 @@ def test_programs_run_and_print_what_they_say(number, tmp_path):
         pytest.skip("SciPy, under scikit-learn, has no build for the debug interpreter")
     path = tmp_path / "example.py"
     path.write_text(program, encoding="utf-8")
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    env = child_env()
     # In a directory of its own, where a program may write files.
     result = subprocess.run(
         [sys.executable, str(path)], capture_output=True, text=True, env=env, timeout=120, cwd=tmp_path
@@ -166,7 +166,7 @@ def shell_sessions():
 def test_shell_sessions_print_what_they_show(number, tmp_path):
     # The lexvale command as this interpreter and this build run it.
     prologue = f'lexvale() {{ "{sys.executable}" -m lexvale "$@"; }}\n'
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    env = child_env()
     for command, shown in shell_sessions()[number][1]:
         result = subprocess.run(
             ["sh", "-c", prologue + command], capture_output=True, text=True, env=env, cwd=tmp_path, timeout=120

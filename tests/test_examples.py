@@ -1,5 +1,6 @@
 """The examples in examples/ run and give the results they promise."""
 
+import contextlib
 import importlib
 import sys
 from pathlib import Path
@@ -61,9 +62,20 @@ def test_process_pool_stems_in_order(texts):
     assert load("process_pool").stem_in_pool(texts, workers=2, chunksize=7) == reference(texts)
 
 
-def test_dask_cluster_stems_in_order(texts):
-    pytest.importorskip("distributed")
+def test_dask_cluster_stems_in_order(dask_client, texts, monkeypatch):
+    # The example's own local cluster is the run's one cluster, lent for the call.
+    distributed = pytest.importorskip("distributed")
+    lent = []
+
+    @contextlib.contextmanager
+    def local_cluster(**settings):
+        lent.append(settings)
+        yield dask_client.cluster
+
+    monkeypatch.setattr(distributed, "LocalCluster", local_cluster)
     assert load("dask_cluster").stem_on_cluster(texts, workers=2, partitions=7) == reference(texts)
+    assert len(lent) == 1 and lent[0]["n_workers"] == 2
+    assert dask_client.status == "running"
 
 
 def test_process_pool_program_counts_what_it_stemmed(capsys):

@@ -3,12 +3,15 @@
 import doctest
 import importlib
 import inspect
+import os
+import subprocess
+import sys
 from pathlib import Path
 
 import pytest
 
 import lexvale
-from conftest import run_child
+from conftest import CHECKOUT, run_child
 
 MODULES = ["lexvale", "lexvale.analyzer", "lexvale.languages", "lexvale.stemmers", "lexvale.text", "lexvale.cli",
            "lexvale.progress"]
@@ -33,6 +36,19 @@ def test_docstring_examples_run(name):
     assert failures == 0
     if name in ("lexvale.analyzer", "lexvale.languages", "lexvale.stemmers"):
         assert attempted > 0
+
+
+def test_unbuilt_module_is_reported_with_how_to_build_it(tmp_path):
+    # src/ alone on the path, no site-packages: `import Davuzod` finds only the
+    # folder of the module's C++ sources, src/Davuzod.
+    result = subprocess.run(
+        [sys.executable, "-S", "-c", "import lexvale"],
+        capture_output=True, text=True, cwd=tmp_path, env=dict(os.environ, PYTHONPATH=str(CHECKOUT / "src")),
+    )
+    assert result.returncode == 1
+    error = result.stderr.strip().splitlines()[-1]
+    assert error.startswith("ImportError: the Davuzod extension module is not built"), result.stderr
+    assert str(CHECKOUT / "src" / "Davuzod") in error and "make build" in error and "pip install" in error
 
 
 def test_typed_package_marker():

@@ -9,7 +9,9 @@ from pathlib import Path
 import pytest
 
 import Davuzod
-from conftest import run_child
+from conftest import distribution_version, run_child
+
+VERSION = distribution_version()
 
 Stemmer = Davuzod.Davuzod
 
@@ -318,7 +320,7 @@ for key in ("__loader__", "__file__", "__package__", "__path__"):
         found[key] = names.get(id(value), value)
 print(json.dumps(found))
 _imp.exec_dynamic(module)
-assert sys.modules["Davuzod"] is module and module.version() == "3.1.0"
+assert sys.modules["Davuzod"] is module and module.version() == {VERSION!r}
 """
     )
     assert json.loads(result.stdout) == expected
@@ -381,7 +383,7 @@ assert Davuzod is first
 # ---------------------------------------------------------------------------
 # One interpreter per process
 
-IMPORT_IN_MAIN = "import Davuzod\nassert Davuzod.version() == '3.1.0'"
+IMPORT_IN_MAIN = f"import Davuzod\nassert Davuzod.version() == {VERSION!r}"
 FAIL_IN_MAIN = (
     SPEC_PRELUDE
     + """
@@ -416,7 +418,7 @@ def outcome(failure):
 
 interp = _interpreters.create("legacy")
 try:
-    sub = outcome(_interpreters.run_string(interp, "import Davuzod\\nassert Davuzod.version() == '3.1.0'"))
+    sub = outcome(_interpreters.run_string(interp, "import Davuzod\\nassert Davuzod.version() == " + repr(sys.argv[1])))
     # A second import in the same subinterpreter behaves like the first.
     sub_again = outcome(_interpreters.run_string(interp, "import sys\\nsys.modules.pop('Davuzod', None)\\nimport Davuzod"))
 finally:
@@ -427,7 +429,8 @@ try:
 except ImportError as error:
     main = ["ImportError", str(error)]
 print(json.dumps({"sub": sub, "sub_again": sub_again, "main": main}))
-"""
+""",
+        VERSION,
     )
     outcome = json.loads(result.stdout)
     assert outcome["sub"] == expected_sub
@@ -495,7 +498,7 @@ def test_import_under_running_interpreter_warns_nothing():
         print(Davuzod.version())
         """
     )
-    assert result.stdout.split() == ["3.1.0"]
+    assert result.stdout.split() == [VERSION]
 
 
 # ---------------------------------------------------------------------------
@@ -518,7 +521,7 @@ def test_exec_failure_is_memory_error_and_a_later_import_is_clean():
         """
         import importlib.util, json, os, sys, _testcapi
 
-        CLEAN_CLASS, CLEAN_MODULE = json.loads(sys.argv[1]), json.loads(sys.argv[2])
+        CLEAN_CLASS, CLEAN_MODULE, VERSION = json.loads(sys.argv[1]), json.loads(sys.argv[2]), sys.argv[3]
         importlib.util.find_spec("Davuzod")  # path caches warm, so the failures fall on the load
 
 
@@ -529,7 +532,7 @@ def test_exec_failure_is_memory_error_and_a_later_import_is_clean():
                 if sorted(names) != clean:
                     extra, missing = sorted(set(names) - set(clean)), sorted(set(clean) - set(names))
                     return f"{tag}: {what} has extra {extra}, lacks {missing}"
-            if sys.modules.get("Davuzod") is not Davuzod or Davuzod.version() != "3.1.0":
+            if sys.modules.get("Davuzod") is not Davuzod or Davuzod.version() != VERSION:
                 return f"{tag}: module not usable"
             return None
 
@@ -587,6 +590,7 @@ def test_exec_failure_is_memory_error_and_a_later_import_is_clean():
         """,
         json.dumps(clean_class),
         json.dumps(clean_module),
+        VERSION,
     )
     summary = json.loads(result.stdout)
     assert summary["problems"] == []

@@ -224,16 +224,6 @@ class TestPandas:
             pandas.Series(["Some text", None]).map(analyzer)
 
 
-@pytest.fixture(scope="module")
-def client():
-    """A client of a small local cluster: two worker processes of two threads each."""
-    distributed = pytest.importorskip("distributed")
-    cluster = distributed.LocalCluster(n_workers=2, threads_per_worker=2, processes=True, dashboard_address=":0")
-    with cluster, distributed.Client(cluster) as client:
-        client.wait_for_workers(2)
-        yield client
-
-
 @pytest.mark.filterwarnings("ignore:Dask dataframe query planning is disabled:FutureWarning")
 class TestDask:
     def test_bag_on_the_default_process_scheduler(self, analyzer, texts, serial):
@@ -258,17 +248,17 @@ class TestDask:
         result = stems.compute()
         assert result[:-1].tolist() == serial and result.isna().tolist()[-1]
 
-    def test_cluster_maps_the_analyzer(self, client, analyzer, texts, serial):
-        futures = client.map(analyzer, texts)
-        assert client.gather(futures) == serial
+    def test_cluster_maps_the_analyzer(self, dask_client, analyzer, texts, serial):
+        futures = dask_client.map(analyzer, texts)
+        assert dask_client.gather(futures) == serial
         # The work was spread: both worker processes hold stems.
-        assert len({worker for holders in client.who_has(futures).values() for worker in holders}) == 2
+        assert len({worker for holders in dask_client.who_has(futures).values() for worker in holders}) == 2
 
-    def test_cluster_uses_a_scattered_analyzer(self, client, analyzer, texts, serial):
-        [shipped] = client.scatter([analyzer], broadcast=True)
-        assert client.gather(client.map(operator.call, [shipped] * len(texts), texts)) == serial
+    def test_cluster_uses_a_scattered_analyzer(self, dask_client, analyzer, texts, serial):
+        [shipped] = dask_client.scatter([analyzer], broadcast=True)
+        assert dask_client.gather(dask_client.map(operator.call, [shipped] * len(texts), texts)) == serial
 
-    def test_bag_on_the_cluster(self, client, analyzer, texts, serial):
+    def test_bag_on_the_cluster(self, dask_client, analyzer, texts, serial):
         import dask.bag
 
-        assert dask.bag.from_sequence(texts, npartitions=6).map(analyzer).compute(scheduler=client) == serial
+        assert dask.bag.from_sequence(texts, npartitions=6).map(analyzer).compute(scheduler=dask_client) == serial

@@ -99,7 +99,6 @@ int set_class_attribute(PyTypeObject* type, PyObject* name, PyObject* value) noe
 
 int prepare_stemmer_type() noexcept {
     PyTypeObject* type = &stemmer_type;
-    module_statics.stemmer_type = type;
     if (ready_type(type) < 0 || document_init(type) < 0) {
         return -1;
     }

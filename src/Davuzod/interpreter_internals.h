@@ -8,7 +8,8 @@
 // interpreter, build with DAVUZOD_PUBLIC_API_ONLY first: if an internal is gone
 // or has changed, that build still works, and the use is then revisited here
 // alone. tools/private_symbols.allow lists the symbols this file makes the
-// module import.
+// module import; tools/internal_names.py checks that no other source, the
+// benchmark's included, names an internal itself.
 #pragma once
 
 #include <Python.h>

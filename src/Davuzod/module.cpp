@@ -99,8 +99,10 @@ int register_in_module_table(PyObject* module) noexcept {
     return PyDict_SetItemString(modules, "Davuzod", module);
 }
 
-// Steps 12 to 16: the module's functions into its dictionary, then the
-// class's methods into the class, in this order.
+// The module's functions into its dictionary, then the class's methods into
+// the class. The methods are function objects of the module's own kind, like
+// the module functions, so that they carry the module's globals, a
+// __qualname__ under the class and a text signature for inspect.
 int install_functions(PyObject* dict) noexcept {
     struct Installed {
         FunctionSpec spec;
@@ -134,7 +136,9 @@ int install_functions(PyObject* dict) noexcept {
     return 0;
 }
 
-// Steps 3 to 17 of the exec step; a failure leaves what was done in place.
+// Everything the exec step puts in place; a failure leaves what was done in
+// place. What is made once per process (the constants, the class) is kept,
+// and a later import completes the rest.
 int populate_module(PyObject* module) noexcept {
     Ref dict = Ref::borrow(PyModule_GetDict(module));
     if (!dict) {
@@ -146,7 +150,6 @@ int populate_module(PyObject* module) noexcept {
     if (!builtins) {
         return -1;
     }
-    replace_field(module_statics.builtins, Ref::borrow(builtins.get()));
     if (PyObject_SetAttrString(module, "__builtins__", builtins.get()) < 0) {
         return -1;
     }

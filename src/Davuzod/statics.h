@@ -5,6 +5,11 @@
 
 #include <cstdint>
 
+// The distribution's version, from pyproject.toml by way of the build.
+#ifndef DAVUZOD_VERSION
+#error "DAVUZOD_VERSION is not defined: the build passes it (see CMakeLists.txt)"
+#endif
+
 namespace davuzod {
 
 // Every text the module turns into a Python object, as (field, text).
@@ -34,7 +39,7 @@ namespace davuzod {
     X(qualname_stem_word, "Davuzod.stemWord")                         \
     X(qualname_stem_words, "Davuzod.stemWords")                       \
     X(restructuredtext, "restructuredtext en")                        \
-    X(version_text, "3.1.0")                                          \
+    X(version_text, DAVUZOD_VERSION)                                  \
     X(not_found_format, "Stemming algorithm '%s' not found")          \
     X(not_picklable, "self.cobj cannot be converted to a Python object for pickling") \
     X(changed_size, "dictionary changed size during iteration")       \
@@ -55,8 +60,6 @@ struct ModuleStatics {
     std::int64_t first_interpreter_id = -1;
     PyObject* module_object = nullptr;  // strong; set by the exec step, kept for the process
     PyObject* module_dict = nullptr;    // strong
-    PyObject* builtins = nullptr;       // strong
-    PyTypeObject* stemmer_type = nullptr;
 
     bool constants_created = false;
     TextConstants text{};          // strong, interned, hashed

@@ -226,10 +226,9 @@ constexpr char class_doc[] =
 
 constexpr int fast_method = METH_FASTCALL | METH_KEYWORDS;
 
+// The stemming methods are not here: the exec step installs them into the class
+// as the module's own function objects (install_functions in module.cpp).
 PyMethodDef stemmer_methods[] = {
-    {"_Stemmer__purgeCache", as_method(purge_cache_entry), fast_method, nullptr},
-    {"stemWord", as_method(stem_word_entry), fast_method, stem_word_doc},
-    {"stemWords", as_method(stem_words_entry), fast_method, stem_words_doc},
     {"__reduce__", as_method(stemmer_reduce), fast_method, nullptr},
     {"__setstate__", as_method(stemmer_setstate), fast_method, nullptr},
     {nullptr, nullptr, 0, nullptr},

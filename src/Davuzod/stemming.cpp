@@ -306,9 +306,13 @@ bool interrupted(Py_ssize_t words_done) noexcept {
     return words_done % words_between_signal_checks == 0 && PyErr_CheckSignals() < 0;
 }
 
-// The exact class over an exact list: the result is sized once. It stays out of
-// the collector's sight while it has empty slots, since stemming a word may
-// run Python code (a str subclass's encode) that could otherwise find it.
+// The exact class over an exact list: the result's slots are allocated once,
+// and its length is kept at the part filled so far. An error anywhere in the
+// list (a word that fails, or a signal handler that raises) then releases only
+// the stems made: the slots never written, for a long list pages the system
+// has not yet handed over, are never read. The list stays out of the
+// collector's sight until it is complete, since stemming a word may run
+// Python code (a str subclass's encode) that could otherwise find and change it.
 PyObject* stem_list(PyObject* self, PyObject* words) noexcept {
     Py_ssize_t expected = PyList_GET_SIZE(words);
     Ref stems = Ref::steal(PyList_New(expected));
@@ -316,28 +320,24 @@ PyObject* stem_list(PyObject* self, PyObject* words) noexcept {
         return nullptr;
     }
     PyObject_GC_UnTrack(stems.get());
-    Py_ssize_t i = 0;
+    Py_SET_SIZE(stems.get(), 0);
     // The length is read again at every step: stemming may change the list.
-    for (; i < PyList_GET_SIZE(words); ++i) {
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(words); ++i) {
         Ref word = Ref::borrow(PyList_GET_ITEM(words, i));
-        PyObject* stem = stem_word(self, word.get());
-        if (stem == nullptr) {
+        Ref stem = Ref::steal(stem_word(self, word.get()));
+        if (!stem) {
             return nullptr;
         }
         if (i < expected) {
-            PyList_SET_ITEM(stems.get(), i, stem);
-        } else {
-            Ref appended = Ref::steal(stem);
-            if (PyList_Append(stems.get(), appended.get()) < 0) {
-                return nullptr;
-            }
+            PyList_SET_ITEM(stems.get(), i, stem.release());
+            Py_SET_SIZE(stems.get(), i + 1);
+        } else if (PyList_Append(stems.get(), stem.get()) < 0) {
+            return nullptr;
         }
+        // A handler that returns may have changed the list: its length is read again.
         if (interrupted(i + 1)) {
-            return nullptr;  // the list's length is read again after any handler has run
+            return nullptr;
         }
-    }
-    if (i < expected) {
-        Py_SET_SIZE(stems.get(), i);  // the list shrank; the slots past i were never filled
     }
     PyObject_GC_Track(stems.get());
     return stems.release();
