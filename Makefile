@@ -59,7 +59,8 @@ build-asan: $(ASAN_DIR)/build.ninja
 # and each one's report is shown whole when it ends.
 RELEASE_ONLY_TESTS = tests/test_lexvale_analyzer.py tests/test_lexvale_cli.py tests/test_lexvale_languages.py \
 	tests/test_lexvale_package.py tests/test_documentation.py tests/test_examples.py tests/test_pipelines.py \
-	tests/test_internal_names.py
+	tests/test_internal_names.py tests/test_lexvale_preparation.py tests/test_lexvale_tokens.py \
+	tests/test_lexvale_stoplists.py tests/test_lexvale_sklearn.py
 
 test: build build-debug
 	@$(MAKE) --no-print-directory -j2 --output-sync=recurse test-release test-debug
@@ -87,6 +88,7 @@ PUBLIC_API_TESTS = tests/test_stemming.py tests/test_cache.py tests/test_stemmer
 check: build build-asan build-public
 	$(PYTHON) tools/internal_names.py
 	$(PYTHON) tools/private_symbols.py $(RELEASE_DIR)/Davuzod.*.so
+	$(PYTHON) tools/private_symbols.py $(RELEASE_DIR)/lexvale/_analysis.*.so tools/private_symbols_analysis.allow
 	PYTHONPATH=$(CURDIR)/$(PUBLIC_DIR):$(CURDIR)/src $(PYTHON) -m pytest -q -p no:cacheprovider $(PUBLIC_API_TESTS)
 	$(SANITIZER_ENV) PYTHONPATH=$(CURDIR)/$(ASAN_DIR):$(CURDIR)/src $(PYTHON) -m pytest -p no:cacheprovider
 	PYTHONMALLOC=malloc DAVUZOD_CONFORMANCE_WORDS=400 PYTHONPATH=$(CURDIR)/$(RELEASE_DIR):$(CURDIR)/src valgrind --tool=memcheck --error-exitcode=99 \
@@ -144,7 +146,7 @@ demo:
 	@PYTHONPATH=$(CURDIR)/$(RELEASE_DIR):$(CURDIR)/src $(PYTHON) examples/demo.py
 
 bench: build
-	cmake --build $(RELEASE_DIR) --target stem_floor capi_floor
+	cmake --build $(RELEASE_DIR) --target stem_floor capi_floor analysis_floor
 	PYTHONPATH=$(CURDIR)/$(RELEASE_DIR):$(CURDIR)/src $(PYTHON) benchmark.py $(BENCH_ARGS)
 
 else

@@ -516,8 +516,24 @@ def analysis_figures(repeats):
         grown, list_kib, count = map(int, run.stdout.split())
         figures["memory"] = {"mib": big.stat().st_size / 2**20, "grown_kib": grown, "list_kib": list_kib,
                              "words": count}
+    figures["nltk_rows"] = nltk_comparison()
     figures["load_after"] = os.getloadavg()[0]
     return figures
+
+
+def nltk_comparison():
+    """The README's comparison with NLTK, each row as both libraries stem it now."""
+    import lexvale
+
+    try:
+        from nltk.stem.snowball import SnowballStemmer
+    except ImportError:
+        return None
+    readme = (Path(__file__).resolve().parent / "README.md").read_text(encoding="utf-8")
+    section = readme.partition("## Coming from NLTK")[2].partition("\n## ")[0]
+    rows = re.findall(r"^\| (\w+) \| (\w+) \| (\w+) \| (\w+) \|$", section, re.MULTILINE)
+    return [(language, word, lexvale.Analyzer(language)(word)[0], SnowballStemmer(language).stem(word))
+            for language, word, _, _ in rows if language != "Language"]
 
 
 def print_analysis(f):
@@ -547,6 +563,10 @@ def print_analysis(f):
     for algorithm, figure in f["languages"].items():
         print(f"  {algorithm} (translated messages, {figure['words']:,} words): {figure['ns']:.1f} ns/word,"
               f" {figure['ns'] / ns['native']:.2f}x English (at most 2x)")
+    if f.get("nltk_rows"):
+        print("  the README's comparison with NLTK (language, word, lexvale, NLTK):")
+        for row in f["nltk_rows"]:
+            print("    | " + " | ".join(row) + " |")
     m = f["memory"]
     print(f"  peak memory over {m['mib']:.1f} MiB of text: {m['grown_kib'] / 1024:.1f} MiB above the start, the result"
           f" list {m['list_kib'] / 1024:.1f} MiB: {m['grown_kib'] / max(m['list_kib'], 1):.2f}x (at most 1.3x)")

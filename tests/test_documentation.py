@@ -98,20 +98,26 @@ def test_table_of_iso_codes_is_what_libstemmer_accepts():
     )
 
 
-def test_nltk_comparison_is_what_both_libraries_give():
+def nltk_rows():
+    """The rows of the README's comparison with NLTK: (language, word, lexvale's stem, NLTK's stem)."""
+    section = README.read_text(encoding="utf-8").partition("## Coming from NLTK")[2].partition("\n## ")[0]
+    return re.findall(r"^\| (\w+) \| (\w+) \| (\w+) \| (\w+) \|$", section, re.MULTILINE)
+
+
+def test_comparison_with_nltk_shows_lexvales_stems():
+    # NLTK's column is what benchmark.py prints with NLTK installed (NLTK is a
+    # peer of the benchmark, not of the tests).
     import lexvale
 
-    nltk_snowball = pytest.importorskip("nltk.stem.snowball")
-    section = README.read_text(encoding="utf-8").partition("## Coming from NLTK")[2].partition("\n## ")[0]
-    rows = re.findall(r"^\| (\w+) \| (\w+) \| (\w+) \| (\w+) \|$", section, re.MULTILINE)
+    rows = nltk_rows()
     assert len(rows) >= 4
     for language, word, ours, theirs in rows:
         assert lexvale.Analyzer(language)(word) == [ours], word
-        assert nltk_snowball.SnowballStemmer(language).stem(word) == theirs, word
-    # NLTK's Dutch is the older algorithm.
-    dutch = nltk_snowball.SnowballStemmer("dutch")
-    assert [dutch.stem(word) for _, word, _, _ in rows] == lexvale.Analyzer("dutch_porter").stem_words(
-        [word for _, word, _, _ in rows])
+        assert ours != theirs, word
+    # NLTK's Dutch is the older algorithm, which libstemmer keeps as dutch_porter.
+    for language, word, _, theirs in rows:
+        if language == "dutch":
+            assert lexvale.Analyzer("dutch_porter")(word) == [theirs], word
 
 
 def fortunes_text():

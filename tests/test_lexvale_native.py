@@ -307,3 +307,14 @@ def test_memory_running_out_anywhere_leaves_a_working_analyzer(operation):
     assert run.returncode == 0, run.stderr[-3000:]
     assert run.stdout.startswith("swept "), run.stdout
     assert int(run.stdout.split()[1]) > 20  # the sweep reached well into the operation
+
+
+def test_the_native_module_imports_no_private_interpreter_symbol():
+    from lexvale import _analysis
+
+    run = subprocess.run(
+        [sys.executable, str(ROOT / "tools" / "private_symbols.py"), _analysis.__file__,
+         str(ROOT / "tools" / "private_symbols_analysis.allow")],
+        capture_output=True, text=True,
+    )
+    assert run.returncode == 0, run.stdout + run.stderr
