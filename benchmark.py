@@ -488,8 +488,8 @@ def analysis_figures(repeats):
         actions["nltk"] = lambda: [nltk_stem(w) for w in words_pattern.findall(text.lower())]
     floor_module = find_analysis_floor()
     if floor_module is not None:
-        prepared = list({fast.prepare(token.word) for token in fast.tokens(text)})
-        actions["floor"] = lambda: floor_module.floor(text, prepared)
+        floor_module.load(list({fast.prepare(token.word) for token in fast.tokens(text)}))
+        actions["floor"] = lambda: floor_module.floor(text)
     loud = {"stopwords": "snowball", "protected": ["news", "unix", "computer"], "overrides": {"geese": "goose"}}
     settled = lexvale.Analyzer("english", **loud)
     actions["settings"] = lambda: settled(text)

@@ -1,13 +1,14 @@
 // analysis_floor: the least the analyzer's native pass can cost, the floor that benchmark.py measures it against.
 //
-//   analysis_floor.floor(text, words) -> hits
+//   analysis_floor.load(words) -> None
+//   analysis_floor.floor(text) -> hits
 //
-// The pass's own scanner finds the words of `text` (exact str) and prepares
-// each (lower case, as the default English analyzer does) into its bytes,
-// which are looked up in the pass's own table, filled beforehand with the
-// prepared `words`. No Python object is made per word and nothing is
-// stemmed: what is left of the pass is making the result list. Returns the
-// number of words found in the table.
+// load fills the pass's own table with the prepared `words` (a list of str).
+// floor then has the pass's own scanner find the words of `text` (exact str)
+// and prepare each (lower case, as the default English analyzer does) into
+// its bytes, which are looked up in that table. No Python object is made per
+// word and nothing is stemmed: what is left of the pass is making the result
+// list. Returns the number of words found in the table.
 //
 // Built by `make bench`, not installed.
 #include <Python.h>
@@ -36,27 +37,35 @@ Py_ssize_t count_hits(const Char* data, Py_ssize_t length, WordTable& table, boo
     return hits;
 }
 
-PyObject* floor(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-    if (nargs != 2 || !PyUnicode_CheckExact(args[0]) || !PyList_CheckExact(args[1])) {
-        PyErr_SetString(PyExc_TypeError, "floor(text: str, words: list[str])");
+// Process-wide, under the global lock; benchmark.py loads it once.
+WordTable table;
+
+PyObject* load(PyObject*, PyObject* words) {
+    if (!PyList_CheckExact(words)) {
+        PyErr_SetString(PyExc_TypeError, "load(words: list[str])");
         return nullptr;
     }
-    WordTable table{};
+    table.clear();
     table.bound = PY_SSIZE_T_MAX;
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(args[1]); ++i) {
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(words); ++i) {
         Py_ssize_t size = 0;
-        const char* bytes = PyUnicode_AsUTF8AndSize(PyList_GET_ITEM(args[1], i), &size);
+        const char* bytes = PyUnicode_AsUTF8AndSize(PyList_GET_ITEM(words, i), &size);
         if (bytes == nullptr) {
-            table.clear();
             return nullptr;
         }
         Py_hash_t hash = hash_word(bytes, size);
         if (table.find(bytes, size, hash) == nullptr && !table.insert(bytes, size, hash, Py_None, false, true)) {
-            table.clear();
             return nullptr;
         }
     }
-    PyObject* text = args[0];
+    Py_RETURN_NONE;
+}
+
+PyObject* floor(PyObject*, PyObject* text) {
+    if (!PyUnicode_CheckExact(text)) {
+        PyErr_SetString(PyExc_TypeError, "floor(text: str)");
+        return nullptr;
+    }
     bool failed = false;
     Py_ssize_t hits = 0;
     switch (PyUnicode_KIND(text)) {
@@ -69,7 +78,6 @@ PyObject* floor(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     default:
         hits = count_hits(static_cast<const Py_UCS4*>(PyUnicode_DATA(text)), PyUnicode_GET_LENGTH(text), table, failed);
     }
-    table.clear();
     if (failed) {
         PyErr_SetString(PyExc_ValueError, "the floor takes only text the pass prepares alone");
         return nullptr;
@@ -78,8 +86,8 @@ PyObject* floor(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 }
 
 PyMethodDef methods[] = {
-    {"floor", reinterpret_cast<PyCFunction>(reinterpret_cast<void*>(floor)), METH_FASTCALL,
-     "floor(text, words) -> hits: the analysis pass without Python objects or stemming."},
+    {"load", load, METH_O, "load(words) -> None: fills the table floor looks words up in."},
+    {"floor", floor, METH_O, "floor(text) -> hits: the analysis pass without Python objects or stemming."},
     {nullptr, nullptr, 0, nullptr},
 };
 

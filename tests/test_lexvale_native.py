@@ -58,6 +58,8 @@ PIECES = [
     "Σ", "ς", "ß", "ẞ", "J", "\u030c", "é", "\u00ad", "\u200b", "\u200c", "\u200d", "\ufeff", "東", "は", "カ",
     "한", "\u1100", "\u1161", "℅", "½", "ｗ", "\u093f", "क", "ก", "\U0001d6ba", "\U00020000", "\U0001f600",
     "n", "A", "É", "t", "\u0f73", "w", "Å", "\u0e31", "\ud800", "\0", "Ǆ", "\u212a", "Ω",
+    # What a normal form makes separators of, and what it makes letters, digits or joiners of.
+    "\u00a0", "\u2026", "\u202f", "\u2000", "\uff0e", "\uff0c", "\uff07", "\u00b2", "\u2122", "\uff1d",
 ]
 SETTINGS = st.fixed_dictionaries({
     "language": st.sampled_from(["english", "turkish", "irish", "greek", "persian", "hindi", "french", "german"]),

@@ -41,6 +41,8 @@ IGNORABLE = 64    # dropped before words are cut (but the joiners, see JOINER)
 SPECIAL = 128     # lower case the native pass leaves to the pure-Python path
 JOINER = 256      # U+200C and U+200D: inside words in some languages, dropped in others
 SURROGATE = 512   # not encodable: the pure-Python path raises as the stemmer does
+NFC_HARMLESS = 1024   # outside NFC, but NFC makes it separators that change no word
+NFKC_HARMLESS = 2048  # the same for NFKC (a no-break space, an ellipsis)
 
 
 def _second_elements() -> set[int]:
@@ -85,6 +87,10 @@ def records() -> list[tuple[int, int]]:
             bits |= NFC_UNSURE
         if unsure or not unicodedata.is_normalized("NFKC", character):
             bits |= NFKC_UNSURE
+        if not unsure and not bits & (WORD | SINGLE | MARK | JOINER | IGNORABLE):
+            for form, flag in (("NFC", NFC_HARMLESS), ("NFKC", NFKC_HARMLESS)):
+                if _harmless(unicodedata.normalize(form, character), marks, single, ignorable):
+                    bits |= flag
         lowered = character.lower()
         lower = 0
         if lowered != character:
@@ -98,6 +104,23 @@ def records() -> list[tuple[int, int]]:
                         bits |= SPECIAL
         result.append((bits, lower))
     return result
+
+
+def _harmless(normal: str, marks: re.Pattern[str], single: re.Pattern[str], ignorable: re.Pattern[str]) -> bool:
+    """Whether a character's normal form `normal` parts words and joins none: separators only.
+
+    A point or a comma joins digits only alone, so two or more of them ("...",
+    an ellipsis) join nothing either.
+    """
+    for character in normal:
+        if (character.isalnum() or marks.fullmatch(character) or single.fullmatch(character)
+                or ignorable.fullmatch(character) or character in JOINERS or character in "'\u2019_"):
+            return False
+        if character in ".," and len(normal) < 2:
+            return False
+        if character in ".," and normal.strip(".,"):
+            return False
+    return True
 
 
 def _class(text: str, marks: re.Pattern[str], single: re.Pattern[str]) -> tuple[bool, bool, bool]:
@@ -142,6 +165,8 @@ def header_source() -> str:
         f"    char_special = {SPECIAL},",
         f"    char_joiner = {JOINER},",
         f"    char_surrogate = {SURROGATE},",
+        f"    char_nfc_harmless = {NFC_HARMLESS},",
+        f"    char_nfkc_harmless = {NFKC_HARMLESS},",
         "};",
         "",
         "struct CharRecord {",
@@ -163,7 +188,7 @@ def header_source() -> str:
         *rows(flat_blocks, 24),
         "};",
         "",
-        "inline const CharRecord& char_record(std::uint32_t code) noexcept {",
+        "inline constexpr const CharRecord& char_record(std::uint32_t code) noexcept {",
         "    std::uint32_t block = char_block_of[code >> char_block_shift];",
         f"    return char_records[char_blocks[(block << char_block_shift) | (code & {BLOCK - 1})]];",
         "}",

@@ -172,7 +172,7 @@ PyObject* analyse_text(PassObject* self, PyObject* text, const Char* data, Py_ss
     }
     if (prepare_now && !PyUnicode_IS_ASCII(text)) {
         bool confirm = false;
-        if (check_text(data, length, self->how, confirm) == Scan::python) {
+        if (check_text(data, length, self->how, true, confirm) == Scan::python) {
             Py_RETURN_NONE;
         }
         if (confirm) {
@@ -268,7 +268,7 @@ PyObject* analyse_words(PassObject* self, PyObject* words, bool prepare_now) noe
             }
             if (!PyUnicode_IS_ASCII(word.get())) {
                 bool confirm = false;
-                if (check_text(data, length, self->how, confirm) == Scan::python) {
+                if (check_text(data, length, self->how, false, confirm) == Scan::python) {
                     fine = false;
                     return true;
                 }
@@ -407,6 +407,7 @@ PyObject* pass_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcep
     how.lowercase = lowercase != 0;
     how.normal_form = nfc || nfkc;
     how.unsure = nfc ? char_nfc_unsure : nfkc ? char_nfkc_unsure : 0;
+    how.harmless = nfc ? char_nfc_harmless : nfkc ? char_nfkc_harmless : 0;
     how.turkish = std::strcmp(algorithm, "turkish") == 0;
     how.irish = std::strcmp(algorithm, "irish") == 0;
     if (std::strcmp(algorithm, "persian") == 0) {

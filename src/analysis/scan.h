@@ -17,6 +17,7 @@ struct Preparing {
     bool turkish;          // I is ı, İ is i
     bool irish;            // n or t before a capital vowel at a word's start takes a hyphen
     std::uint16_t unsure;  // char_nfc_unsure or char_nfkc_unsure, or 0 without a normal form
+    std::uint16_t harmless;  // char_nfc_harmless or char_nfkc_harmless, or 0
     std::uint32_t kept_joiners[2];  // joiners written inside words; 0: none
 };
 
@@ -36,6 +37,14 @@ public:
     void clear() noexcept { size_ = 0; }
     const char* data() const noexcept { return data_; }
     Py_ssize_t size() const noexcept { return static_cast<Py_ssize_t>(size_); }
+
+    bool put_ascii(char byte) noexcept {
+        if (size_ == capacity_ && !grow()) {
+            return false;
+        }
+        data_[size_++] = byte;
+        return true;
+    }
 
     // Appends the UTF-8 bytes of `code`; false (MemoryError) when memory runs out.
     bool put(std::uint32_t code) noexcept {
@@ -95,14 +104,19 @@ inline constexpr std::uint32_t combining_dot_above = 0x307;
 inline constexpr std::uint32_t small_dotless_i = 0x131;
 inline constexpr std::uint32_t capital_sigma = 0x3A3;
 
-inline std::uint16_t bits_of(std::uint32_t code) noexcept {
-    if (code < 0x80) {
-        // The ASCII letters and digits, without a table lookup.
-        bool digit = code - '0' < 10;
-        bool letter = (code | 0x20) - 'a' < 26;
-        return static_cast<std::uint16_t>((digit || letter ? char_word : 0) | (digit ? char_digit : 0));
+// The class bits of the Latin-1 characters, at hand for the most common text.
+struct Latin1Bits {
+    std::uint16_t bits[256];
+    constexpr Latin1Bits() : bits() {
+        for (std::uint32_t code = 0; code < 256; ++code) {
+            bits[code] = char_record(code).bits;
+        }
     }
-    return char_record(code).bits;
+};
+inline constexpr Latin1Bits latin1_bits;
+
+inline std::uint16_t bits_of(std::uint32_t code) noexcept {
+    return code < 256 ? latin1_bits.bits[code] : char_record(code).bits;
 }
 
 inline bool is_kept_joiner(const Preparing& how, std::uint32_t code) noexcept {
@@ -113,8 +127,13 @@ inline bool is_kept_joiner(const Preparing& how, std::uint32_t code) noexcept {
 // does, character by character: no character to drop, none whose lower case
 // needs context or more than one character, and (unless the interpreter must
 // confirm it, `confirm_normal`) none that may be outside the normal form.
+//
+// In running text (`running`), a character that the normal form only makes
+// into separators needs no confirming; in a word taken whole it does.
 template <typename Char>
-Scan check_text(const Char* data, Py_ssize_t length, const Preparing& how, bool& confirm_normal) noexcept {
+Scan check_text(const Char* data, Py_ssize_t length, const Preparing& how, bool running,
+                bool& confirm_normal) noexcept {
+    std::uint16_t harmless = running ? how.harmless : 0;
     for (Py_ssize_t i = 0; i < length; ++i) {
         std::uint32_t code = data[i];
         if (code < 0x80) {
@@ -135,7 +154,9 @@ Scan check_text(const Char* data, Py_ssize_t length, const Preparing& how, bool&
                 return Scan::python;
             }
         }
-        if (bits & how.unsure) {
+        // A character that the normal form makes into separators changes
+        // no word: the words are those of the normalised text.
+        if ((bits & how.unsure) && !(bits & harmless)) {
             confirm_normal = true;
         }
     }
@@ -165,6 +186,15 @@ Scan prepare_span(const Char* data, Py_ssize_t start, Py_ssize_t end, const Prep
     }
     for (; k < end; ++k) {
         std::uint32_t code = data[k];
+        if (code < 0x80 && !(how.turkish && code == 'I')) {
+            // ASCII: lower case by one bit, one byte of UTF-8.
+            std::uint32_t lowered = how.lowercase && code - 'A' < 26 ? code | 0x20 : code;
+            changed = changed || lowered != code;
+            if (!key.put_ascii(static_cast<char>(lowered))) {
+                return Scan::error;
+            }
+            continue;
+        }
         std::uint32_t out = code;
         if (code == '\'' || (how.normal_form && code == typographic_apostrophe)) {
             out = '\'';

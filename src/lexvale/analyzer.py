@@ -33,7 +33,7 @@ DEFAULTS: dict[str, Any] = {
     "overrides": None,
     "fold_accents": False,
     "ngram_range": (1, 1),
-    "cache_size": 10000,
+    "cache_size": 50000,
 }
 
 
@@ -219,7 +219,7 @@ class Analyzer:
 
     ``Analyzer(language="english", *, lowercase=True, normalize="NFKC",
     pattern=None, stopwords=(), protected=(), overrides=None,
-    fold_accents=False, ngram_range=(1, 1), cache_size=10000)``
+    fold_accents=False, ngram_range=(1, 1), cache_size=50000)``
 
     Calling it on a text gives the stems of the text's words, in order:
 
@@ -286,7 +286,11 @@ class Analyzer:
     `language` is any algorithm name, ISO 639 code or locale tag
     ("english", "English", "en", "eng", "en_US.UTF-8"); it is kept as
     given and resolved to the algorithm's canonical name (``language``).
-    `cache_size` is the stemmers' cache bound.
+    `cache_size` bounds the stems remembered (by the native pass, or by the
+    stemmers on the pure-Python path). The default, 50000, holds the distinct
+    words of most collections of running text: Debian's fortunes have 28,000,
+    and a bound of 10000 made the analyzer a third slower over them, while
+    50000 remembered stems take at most about 7 MB.
 
     Configuration. An analyzer holds only its configuration: it pickles,
     copies and compares as that configuration, and ``repr`` shows the
@@ -326,7 +330,7 @@ class Analyzer:
         overrides: Mapping[str, str] | None = None,
         fold_accents: bool = False,
         ngram_range: tuple[int, int] = (1, 1),
-        cache_size: int = 10000,
+        cache_size: int = 50000,
     ) -> None:
         params = {
             "language": language, "lowercase": lowercase, "normalize": normalize, "pattern": pattern,
