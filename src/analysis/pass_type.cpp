@@ -99,11 +99,18 @@ Ref make_token(PassObject* self, PyObject* text, PyObject* stem, Py_ssize_t star
     return Ref::steal(PyTuple_Type.tp_new(token_type, arguments.get(), nullptr));
 }
 
-// Collects a text's stems (or tokens) into a list.
+// Collects a text's stems (or tokens) into a list made for at most `most`
+// of them, so that a long text's list is never copied to grow. Its length is
+// always the part filled, so that an error releases only what was made.
 class Collector {
 public:
-    Collector(PassObject* self, PyObject* text, bool tokens, bool drop_stop) noexcept
-        : self_(self), text_(text), tokens_(tokens), drop_stop_(drop_stop), list_(Ref::steal(PyList_New(0))) {}
+    Collector(PassObject* self, PyObject* text, bool tokens, bool drop_stop, Py_ssize_t most) noexcept
+        : self_(self), text_(text), tokens_(tokens), drop_stop_(drop_stop), list_(Ref::steal(PyList_New(most))),
+          most_(most) {
+        if (list_) {
+            Py_SET_SIZE(reinterpret_cast<PyVarObject*>(list_.get()), 0);
+        }
+    }
 
     bool ok() const noexcept { return bool(list_); }
 
@@ -131,14 +138,21 @@ public:
         if (stop && drop_stop_) {
             return true;
         }
-        if (!tokens_) {
-            return PyList_Append(list_.get(), result) == 0;
-        }
-        Ref token = make_token(self_, text_, result, start, end);
-        return token && PyList_Append(list_.get(), token.get()) == 0;
+        Ref item = tokens_ ? make_token(self_, text_, result, start, end) : Ref::borrow(result);
+        return item && put(std::move(item));
     }
 
     bool too_long() const noexcept { return too_long_; }
+
+    bool put(Ref item) noexcept {
+        Py_ssize_t filled = PyList_GET_SIZE(list_.get());
+        if (filled == most_) {
+            return PyList_Append(list_.get(), item.get()) == 0;  // not reached: most_ is a bound
+        }
+        PyList_SET_ITEM(list_.get(), filled, item.release());
+        Py_SET_SIZE(reinterpret_cast<PyVarObject*>(list_.get()), filled + 1);
+        return true;
+    }
     Ref take() noexcept { return std::move(list_); }
 
 private:
@@ -149,6 +163,7 @@ private:
     bool too_long_ = false;
     Py_ssize_t words_ = 0;
     Ref list_;
+    Py_ssize_t most_;
 };
 
 // ---- running text
@@ -185,7 +200,7 @@ PyObject* analyse_text(PassObject* self, PyObject* text, const Char* data, Py_ss
             }
         }
     }
-    Collector collector(self, text, mode == Mode::tokens, true);
+    Collector collector(self, text, mode == Mode::tokens, true, most_words(data, length));
     if (!collector.ok()) {
         return nullptr;
     }
@@ -245,10 +260,12 @@ PyObject* analyse_words(PassObject* self, PyObject* words, bool prepare_now) noe
         return nullptr;
     }
     Py_ssize_t count = PyList_GET_SIZE(words);
-    Ref results = Ref::steal(PyList_New(0));
+    Ref results = Ref::steal(PyList_New(count));
     if (!results) {
         return nullptr;
     }
+    // Filled in place; its length is always the part filled.
+    Py_SET_SIZE(reinterpret_cast<PyVarObject*>(results.get()), 0);
     KeyBuffer key;
     for (Py_ssize_t i = 0; i < count && i < PyList_GET_SIZE(words); ++i) {
         Ref word = Ref::borrow(PyList_GET_ITEM(words, i));
@@ -307,9 +324,11 @@ PyObject* analyse_words(PassObject* self, PyObject* words, bool prepare_now) noe
         Ref made;
         bool stop = false;
         PyObject* result = result_of(self, key, made, stop);
-        if (result == nullptr || PyList_Append(results.get(), result) < 0) {
+        if (result == nullptr) {
             return nullptr;
         }
+        PyList_SET_ITEM(results.get(), i, Py_NewRef(result));
+        Py_SET_SIZE(reinterpret_cast<PyVarObject*>(results.get()), i + 1);
         if ((i + 1) % words_between_signal_checks == 0 && PyErr_CheckSignals() < 0) {
             return nullptr;
         }

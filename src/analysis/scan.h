@@ -331,4 +331,19 @@ Scan scan_words(const Char* data, Py_ssize_t length, const Preparing& how, bool 
     return Scan::done;
 }
 
+// At least as many as the words scan_words finds in `data`: every word
+// starts with a Han or Hiragana character, or with a letter or digit that
+// no letter or digit comes right before.
+template <typename Char>
+Py_ssize_t most_words(const Char* data, Py_ssize_t length) noexcept {
+    Py_ssize_t count = 0;
+    bool after_word = false;
+    for (Py_ssize_t i = 0; i < length; ++i) {
+        std::uint16_t bits = bits_of(data[i]);
+        count += (bits & char_single) || ((bits & char_word) && !after_word);
+        after_word = (bits & char_word) != 0;
+    }
+    return count;
+}
+
 }  // namespace lexvale

@@ -40,7 +40,7 @@ def _module() -> Any:
     package = sys.modules[__package__]
     package.__path__ = pkgutil.extend_path(package.__path__, __package__)
     try:
-        from . import _analysis  # type: ignore[attr-defined]
+        from . import _analysis
     except ImportError:
         return None
     # The character tables must be the interpreter's Unicode, or the two paths would differ.
