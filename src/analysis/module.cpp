@@ -1,7 +1,10 @@
 // lexvale._analysis: the analyzer's native pass, private to lexvale.
 #include <Python.h>
 
+#include <utility>
+
 #include "../binding/ref.h"
+#include "line_stemmer.h"
 #include "pass_type.h"
 #include "unicode_tables.h"
 
@@ -12,9 +15,11 @@ using davuzod::Ref;
 namespace {
 
 int analysis_exec(PyObject* module) noexcept {
-    Ref type = Ref::steal(PyType_FromModuleAndSpec(module, &pass_spec, nullptr));
-    if (!type || PyModule_AddObjectRef(module, "Pass", type.get()) < 0) {
-        return -1;
+    for (auto [name, spec] : {std::pair{"Pass", &pass_spec}, std::pair{"LineStemmer", &line_stemmer_spec}}) {
+        Ref type = Ref::steal(PyType_FromModuleAndSpec(module, spec, nullptr));
+        if (!type || PyModule_AddObjectRef(module, name, type.get()) < 0) {
+            return -1;
+        }
     }
     // The Unicode the character tables were written from: the analyzer uses
     // the pass only when the interpreter's is the same.

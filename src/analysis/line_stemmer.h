@@ -1,0 +1,10 @@
+// The LineStemmer type's specification, for the module to create it from.
+#pragma once
+
+#include <Python.h>
+
+namespace lexvale {
+
+extern PyType_Spec line_stemmer_spec;
+
+}  // namespace lexvale
