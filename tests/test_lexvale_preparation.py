@@ -82,6 +82,9 @@ def test_keys_that_prepare_to_one_word_are_refused_when_made_not_when_copied():
         # Final sigma is decided within a word, never across a boundary.
         ("greek", "ΟΔΟΣ Α.Σ ΣΟΦΙΑ Σ", ["οδος", "α", "σ", "σοφια", "σ"]),
         ("english", "ΑΣ'Σ", ["ασ'ς"]),
+        # Rules that the normal form brings: a mathematical capital sigma, full-width capitals.
+        ("english", "İ Α\U0001d6ba", ["i\u0307", "ας"]),
+        ("irish", "\uff4e\uff21thair İ", ["n-athair", "i\u0307"]),
     ],
 )
 def test_lower_case_as_the_language_writes_it(language, text, words):

@@ -3,6 +3,7 @@
 
 #include <libstemmer.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <utility>
@@ -155,6 +156,19 @@ public:
     }
     Ref take() noexcept { return std::move(list_); }
 
+    Py_ssize_t size() const noexcept { return PyList_GET_SIZE(list_.get()); }
+
+    // Drops what was put after the first `kept` items (a line given back to
+    // the pure-Python path), and forgets a word too long to stem.
+    void truncate(Py_ssize_t kept) noexcept {
+        Py_ssize_t filled = size();
+        Py_SET_SIZE(reinterpret_cast<PyVarObject*>(list_.get()), kept);
+        for (Py_ssize_t i = kept; i < filled; ++i) {
+            Ref dropped = Ref::steal(PyList_GET_ITEM(list_.get(), i));
+        }
+        too_long_ = false;
+    }
+
 private:
     PassObject* self_;
     PyObject* text_;
@@ -218,6 +232,60 @@ PyObject* analyse_text(PassObject* self, PyObject* text, const Char* data, Py_ss
     return collector.take().release();
 }
 
+// The stems (or tokens) of the lines of `text` that the pass prepares alone,
+// and the lines it leaves to the pure-Python path: (results, holes), each
+// hole (index in results, start, end) of a line. Lines part at "\n", which no
+// step of the chain crosses.
+template <typename Char>
+PyObject* analyse_lines(PassObject* self, PyObject* text, const Char* data, Py_ssize_t length, bool tokens) noexcept {
+    Collector collector(self, text, tokens, true, most_words(data, length));
+    Ref holes = Ref::steal(PyList_New(0));
+    if (!collector.ok() || !holes) {
+        return nullptr;
+    }
+    KeyBuffer key;
+    for (Py_ssize_t start = 0;;) {
+        const Char* newline = std::find(data + start, data + length, Char('\n'));
+        Py_ssize_t end = newline - data;
+        bool confirm = false;
+        bool hole = check_text(data + start, end - start, self->how, true, confirm) == Scan::python;
+        if (!hole && confirm) {
+            Ref line = Ref::steal(PyUnicode_Substring(text, start, end));
+            int normal = line ? confirm_normal(self, line.get()) : -1;
+            if (normal < 0) {
+                return nullptr;
+            }
+            hole = normal == 0;
+        }
+        if (!hole) {
+            Py_ssize_t kept = collector.size();
+            Scan scan = scan_words(data + start, end - start, self->how, true, key,
+                                   [&](Py_ssize_t word_start, Py_ssize_t word_end, const KeyBuffer& word) {
+                                       return collector.add(start + word_start, start + word_end, word);
+                                   });
+            if (scan == Scan::error && !collector.too_long()) {
+                return nullptr;
+            }
+            if (scan != Scan::done) {
+                collector.truncate(kept);
+                hole = true;
+            }
+        }
+        if (hole) {
+            Ref entry = Ref::steal(Py_BuildValue("(nnn)", collector.size(), start, end));
+            if (!entry || PyList_Append(holes.get(), entry.get()) < 0) {
+                return nullptr;
+            }
+        }
+        if (end == length) {
+            break;
+        }
+        start = end + 1;
+    }
+    Ref results = collector.take();
+    return PyTuple_Pack(2, results.get(), holes.get());
+}
+
 PyObject* dispatch_text(PyObject* self, PyObject* text, Mode mode) noexcept {
     if (!PyUnicode_Check(text)) {
         PyErr_Format(PyExc_TypeError, "expected a str, not %T", text);
@@ -248,6 +316,29 @@ PyObject* pass_tokens(PyObject* self, PyObject* text) noexcept {
 
 PyObject* pass_prepared_text(PyObject* self, PyObject* text) noexcept {
     return dispatch_text(self, text, Mode::prepared);
+}
+
+// lines(text, tokens, /) -> (list, holes)
+PyObject* pass_lines(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept {
+    if (nargs != 2 || !PyUnicode_CheckExact(args[0])) {
+        PyErr_SetString(PyExc_TypeError, "lines(text: str, tokens: bool, /)");
+        return nullptr;
+    }
+    int tokens = PyObject_IsTrue(args[1]);
+    if (tokens < 0) {
+        return nullptr;
+    }
+    Ref text = Ref::borrow(args[0]);
+    Py_ssize_t length = PyUnicode_GET_LENGTH(text.get());
+    void* data = PyUnicode_DATA(text.get());
+    switch (PyUnicode_KIND(text.get())) {
+    case PyUnicode_1BYTE_KIND:
+        return analyse_lines(as_pass(self), text.get(), static_cast<const Py_UCS1*>(data), length, tokens != 0);
+    case PyUnicode_2BYTE_KIND:
+        return analyse_lines(as_pass(self), text.get(), static_cast<const Py_UCS2*>(data), length, tokens != 0);
+    default:
+        return analyse_lines(as_pass(self), text.get(), static_cast<const Py_UCS4*>(data), length, tokens != 0);
+    }
 }
 
 // ---- words already split
@@ -465,6 +556,8 @@ PyObject* pass_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcep
 PyMethodDef pass_methods[] = {
     {"text", pass_text, METH_O, "text(text, /) -> list[str] | None: the stems of running text, stop words dropped."},
     {"tokens", pass_tokens, METH_O, "tokens(text, /) -> list[Token] | None: each word's stem and place in text."},
+    {"lines", reinterpret_cast<PyCFunction>(reinterpret_cast<void*>(pass_lines)), METH_FASTCALL,
+     "lines(text, tokens, /) -> (results, holes): text or tokens line by line, with the lines left to Python."},
     {"prepared_text", pass_prepared_text, METH_O,
      "prepared_text(text, /) -> list[str] | None: text.text for text that is already prepared."},
     {"words", pass_words, METH_O, "words(words, /) -> list[str] | None: one result per word, none dropped."},

@@ -6,7 +6,7 @@ import re
 from collections.abc import Callable, Iterable, Iterator, Mapping
 from dataclasses import dataclass
 from types import MappingProxyType
-from typing import Any, NamedTuple, Self
+from typing import Any, NamedTuple, Self, TypeVar
 
 import functools
 
@@ -468,14 +468,11 @@ class Analyzer:
         stems = state.native.text(text)
         if stems is None:
             # Some of the text needs preparing in Python. No step of the
-            # chain crosses a line break: the lines the native pass takes
-            # alone go through it, and only the others through Python.
-            if "\n" in text:
-                stems = []
-                for line in text.split("\n"):
-                    stems += _native_stems_of_text(state, line)
-            else:
-                stems = _native_stems_of_text(state, text)
+            # chain crosses a line break: the native pass takes the lines it
+            # can prepare alone, and leaves holes for the others.
+            stems, holes = state.native.lines(text, False)
+            if holes:
+                stems = _filled(stems, holes, lambda start, end: _native_stems_of_text(state, text[start:end]))
         return _ngrams(state, stems)
 
     def tokens(self, text: str) -> list[Token]:
@@ -495,12 +492,12 @@ class Analyzer:
         state = self._state
         if state.native is not None:
             found: list[Token] | None = state.native.tokens(text)
-            if found is not None:
-                return found
-        stop = state.stopwords
-        spans = [(start, end, word) for start, end, word in _spans(state, text) if word not in stop]
-        stems = _stems(state, [word for _, _, word in spans])
-        return [Token(stem, start, end, text[start:end]) for stem, (start, end, _) in zip(stems, spans)]
+            if found is None:
+                found, holes = state.native.lines(text, True)
+                if holes:
+                    found = _filled(found, holes, lambda start, end: _tokens_of_text(state, text, start, end))
+            return found
+        return _tokens_of_text(state, text, 0, len(text))
 
     def stem_words(self, words: Iterable[str]) -> list[str]:
         """One stem for each of `words`, already split into words, in order.
@@ -544,6 +541,31 @@ def _stems_of_text(state: _State, text: str) -> list[str]:
     else:
         words = _words(state, preparation.text(text))
     return _stems(state, _without_stopwords(state, words))
+
+
+def _tokens_of_text(state: _State, text: str, begin: int, finish: int) -> list[Token]:
+    """The tokens of text[begin:finish], with offsets in `text`, stop words dropped."""
+    piece = text[begin:finish]
+    stop = state.stopwords
+    spans = [(start, end, word) for start, end, word in _spans(state, piece) if word not in stop]
+    stems = _stems(state, [word for _, _, word in spans])
+    return [Token(stem, begin + start, begin + end, piece[start:end]) for stem, (start, end, _) in zip(stems, spans)]
+
+
+_Piece = TypeVar("_Piece")
+
+
+def _filled(results: list[_Piece], holes: list[tuple[int, int, int]],
+            fill: Callable[[int, int], list[_Piece]]) -> list[_Piece]:
+    """`results` with each hole (index, start, end) filled by fill(start, end), in order."""
+    filled: list[_Piece] = []
+    done = 0
+    for index, start, end in holes:
+        filled += results[done:index]
+        filled += fill(start, end)
+        done = index
+    filled += results[done:]
+    return filled
 
 
 def _native_stems_of_text(state: _State, text: str) -> list[str]:

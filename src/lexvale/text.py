@@ -198,8 +198,16 @@ class Preparation:
         return self._fixed(text, lower_text)
 
     def has_word_rules(self, text: str) -> bool:
-        """Whether the words of `text` must be prepared again one by one from the original."""
-        return self.lowercase and has_word_rules(text, self.language)
+        """Whether the words of `text` must be prepared again one by one from the original.
+
+        Asked of the text as normalised: NFKC makes a capital sigma of a
+        mathematical one, and capital vowels of full-width ones.
+        """
+        if not self.lowercase:
+            return False
+        if not text.isascii():
+            text = self._round(text, _unchanged)
+        return has_word_rules(text, self.language)
 
     def text_with_offsets(self, text: str) -> tuple[str, Offsets | None]:
         """``text(text)`` and its offset tables, or None when offsets carry over unchanged."""
@@ -238,6 +246,10 @@ class Preparation:
                 offsets = _compose(offsets, step)
             text = lowered
         return text, offsets
+
+
+def _unchanged(text: str, language: str) -> str:
+    return text
 
 
 # No known text needs more than one further round; the bound only keeps a
