@@ -558,14 +558,12 @@ _Piece = TypeVar("_Piece")
 def _filled(results: list[_Piece], holes: list[tuple[int, int, int]],
             fill: Callable[[int, int], list[_Piece]]) -> list[_Piece]:
     """`results` with each hole (index, start, end) filled by fill(start, end), in order."""
-    filled: list[_Piece] = []
-    done = 0
-    for index, start, end in holes:
-        filled += results[done:index]
-        filled += fill(start, end)
-        done = index
-    filled += results[done:]
-    return filled
+    pieces = [(index, fill(start, end)) for index, start, end in holes]
+    # From the last hole back, so that each index still holds; in place, so
+    # that a long list is not copied for a few holes.
+    for index, piece in reversed(pieces):
+        results[index:index] = piece
+    return results
 
 
 def _native_stems_of_text(state: _State, text: str) -> list[str]:
