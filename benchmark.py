@@ -630,13 +630,15 @@ def print_table(algorithm, source, rows, floor_ns, dict_ns):
         )
 
 
-def plot(path, results):
+def plot(path, results, analysis=None):
     import matplotlib
 
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 
-    figure, axes = plt.subplots(figsize=(8, 5))
+    panels = 2 if analysis else 1
+    figure, all_axes = plt.subplots(1, panels, figsize=(8 * panels, 5), squeeze=False)
+    axes = all_axes[0][0]
     for entry in results:
         rows = entry["rows"]
         sizes = [max(r["cache_size"], 1) for r in rows]
@@ -651,6 +653,21 @@ def plot(path, results):
     axes.set_title("Davuzod throughput against cache size")
     axes.grid(True, which="both", alpha=0.3)
     axes.legend()
+    if analysis:
+        bars = all_axes[0][1]
+        labels = {"floor": "native pass's floor", "native": "Analyzer (native pass)",
+                  "native_per_text": "Analyzer, per fortune", "settings": "Analyzer, stop list etc.",
+                  "python": "Analyzer, pure-Python path", "sklearn": "CountVectorizer (no stemming)",
+                  "split": "str.split()", "nltk": "NLTK pipeline"}
+        shown = [(label, analysis["ns"][name]) for name, label in labels.items() if name in analysis["ns"]]
+        bars.barh([label for label, _ in shown], [ns for _, ns in shown], color="tab:blue")
+        bars.set_xscale("log")
+        bars.set_xlabel("ns per word (log scale)")
+        bars.set_title(f"Running text to stems: {analysis['source']}")
+        bars.invert_yaxis()
+        for position, (_, ns) in enumerate(shown):
+            bars.text(ns, position, f" {ns:.0f}", va="center")
+        bars.grid(True, axis="x", which="both", alpha=0.3)
     figure.tight_layout()
     figure.savefig(path, dpi=100)
 
@@ -761,7 +778,7 @@ def main(argv=None):
             {"results": results, "interrupted_s": interrupted, "lexvale": lexvale, "analysis": analysis,
              "peak_rss_kib": peak}, indent=2))
     if args.plot:
-        plot(args.plot, results)
+        plot(args.plot, results, analysis)
         print(f"plot written to {args.plot}")
 
 
