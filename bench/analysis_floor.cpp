@@ -29,11 +29,12 @@ Py_ssize_t count_hits(const Char* data, Py_ssize_t length, WordTable& table, boo
     how.normal_form = true;
     KeyBuffer key;
     Py_ssize_t hits = 0;
-    Scan scan = scan_words(data, length, how, true, key, [&](Py_ssize_t, Py_ssize_t, const KeyBuffer& word) {
+    bool confirm = false;
+    Scan scan = scan_words(data, length, how, true, key, confirm, [&](Py_ssize_t, Py_ssize_t, const KeyBuffer& word) {
         hits += table.find(word.data(), word.size(), hash_word(word.data(), word.size())) != nullptr;
         return true;
     });
-    failed = scan != Scan::done;
+    failed = scan != Scan::done || confirm;
     return hits;
 }
 

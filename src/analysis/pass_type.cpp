@@ -199,27 +199,13 @@ PyObject* analyse_text(PassObject* self, PyObject* text, const Char* data, Py_ss
     if (!prepare_now && has_surrogate(data, length)) {
         Py_RETURN_NONE;
     }
-    if (prepare_now && !PyUnicode_IS_ASCII(text)) {
-        bool confirm = false;
-        if (check_text(data, length, self->how, true, confirm) == Scan::python) {
-            Py_RETURN_NONE;
-        }
-        if (confirm) {
-            int normal = confirm_normal(self, text);
-            if (normal <= 0) {
-                if (normal == 0) {
-                    Py_RETURN_NONE;
-                }
-                return nullptr;
-            }
-        }
-    }
     Collector collector(self, text, mode == Mode::tokens, true, most_words(data, length));
     if (!collector.ok()) {
         return nullptr;
     }
     KeyBuffer key;
-    Scan scan = scan_words(data, length, self->how, prepare_now, key,
+    bool confirm = false;
+    Scan scan = scan_words(data, length, self->how, prepare_now, key, confirm,
                            [&](Py_ssize_t start, Py_ssize_t end, const KeyBuffer& word) {
                                return collector.add(start, end, word);
                            });
@@ -228,6 +214,16 @@ PyObject* analyse_text(PassObject* self, PyObject* text, const Char* data, Py_ss
     }
     if (scan == Scan::error) {
         return nullptr;
+    }
+    if (confirm) {
+        // The words stand only if the text was in the normal form already.
+        int normal = confirm_normal(self, text);
+        if (normal <= 0) {
+            if (normal == 0) {
+                Py_RETURN_NONE;
+            }
+            return nullptr;
+        }
     }
     return collector.take().release();
 }
@@ -248,7 +244,15 @@ PyObject* analyse_lines(PassObject* self, PyObject* text, const Char* data, Py_s
         const Char* newline = std::find(data + start, data + length, Char('\n'));
         Py_ssize_t end = newline - data;
         bool confirm = false;
-        bool hole = check_text(data + start, end - start, self->how, true, confirm) == Scan::python;
+        Py_ssize_t kept = collector.size();
+        Scan scan = scan_words(data + start, end - start, self->how, true, key, confirm,
+                               [&](Py_ssize_t word_start, Py_ssize_t word_end, const KeyBuffer& word) {
+                                   return collector.add(start + word_start, start + word_end, word);
+                               });
+        if (scan == Scan::error && !collector.too_long()) {
+            return nullptr;
+        }
+        bool hole = scan != Scan::done;
         if (!hole && confirm) {
             Ref line = Ref::steal(PyUnicode_Substring(text, start, end));
             int normal = line ? confirm_normal(self, line.get()) : -1;
@@ -257,19 +261,8 @@ PyObject* analyse_lines(PassObject* self, PyObject* text, const Char* data, Py_s
             }
             hole = normal == 0;
         }
-        if (!hole) {
-            Py_ssize_t kept = collector.size();
-            Scan scan = scan_words(data + start, end - start, self->how, true, key,
-                                   [&](Py_ssize_t word_start, Py_ssize_t word_end, const KeyBuffer& word) {
-                                       return collector.add(start + word_start, start + word_end, word);
-                                   });
-            if (scan == Scan::error && !collector.too_long()) {
-                return nullptr;
-            }
-            if (scan != Scan::done) {
-                collector.truncate(kept);
-                hole = true;
-            }
+        if (hole) {
+            collector.truncate(kept);
         }
         if (hole) {
             Ref entry = Ref::steal(Py_BuildValue("(nnn)", collector.size(), start, end));

@@ -123,53 +123,59 @@ inline bool is_kept_joiner(const Preparing& how, std::uint32_t code) noexcept {
     return code == how.kept_joiners[0] || code == how.kept_joiners[1];
 }
 
-// Whether the native pass prepares `text` exactly as the pure-Python path
-// does, character by character: no character to drop, none whose lower case
-// needs context or more than one character, and (unless the interpreter must
-// confirm it, `confirm_normal`) none that may be outside the normal form.
-//
-// In running text (`running`), a character that the normal form only makes
-// into separators needs no confirming; in a word taken whole it does.
+// Whether the native pass prepares a non-ASCII character exactly as the
+// pure-Python path does: not one to drop, nor one whose lower case needs
+// context or more than one character (Scan::python). `confirm_normal` is set
+// when it may be outside the normal form, for the interpreter to confirm;
+// `harmless` names the characters that the normal form only makes into
+// separators, which in running text change no word.
+inline Scan inspect_char(std::uint32_t code, std::uint16_t bits, const Preparing& how, std::uint16_t harmless,
+                         bool& confirm_normal) noexcept {
+    if (bits & (char_surrogate | char_ignorable)) {
+        return Scan::python;
+    }
+    if ((bits & char_joiner) && !is_kept_joiner(how, code)) {
+        return Scan::python;
+    }
+    if (how.lowercase) {
+        if ((bits & char_special) && code != capital_dotted_i) {
+            return Scan::python;
+        }
+        if (how.turkish && code == combining_dot_above) {
+            return Scan::python;
+        }
+    }
+    if ((bits & how.unsure) && !(bits & harmless)) {
+        confirm_normal = true;
+    }
+    return Scan::done;
+}
+
+// inspect_char over all of `data`: `running` for running text, where
+// separators are harmless; otherwise a word taken whole.
 template <typename Char>
 Scan check_text(const Char* data, Py_ssize_t length, const Preparing& how, bool running,
                 bool& confirm_normal) noexcept {
     std::uint16_t harmless = running ? how.harmless : 0;
     for (Py_ssize_t i = 0; i < length; ++i) {
         std::uint32_t code = data[i];
-        if (code < 0x80) {
-            continue;
-        }
-        std::uint16_t bits = char_record(code).bits;
-        if (bits & (char_surrogate | char_ignorable)) {
+        if (code >= 0x80 && inspect_char(code, char_record(code).bits, how, harmless, confirm_normal) == Scan::python) {
             return Scan::python;
-        }
-        if ((bits & char_joiner) && !is_kept_joiner(how, code)) {
-            return Scan::python;
-        }
-        if (how.lowercase) {
-            if ((bits & char_special) && code != capital_dotted_i) {
-                return Scan::python;
-            }
-            if (how.turkish && code == combining_dot_above) {
-                return Scan::python;
-            }
-        }
-        // A character that the normal form makes into separators changes
-        // no word: the words are those of the normalised text.
-        if ((bits & how.unsure) && !(bits & harmless)) {
-            confirm_normal = true;
         }
     }
     return Scan::done;
 }
 
 // Appends the prepared bytes of data[start:end], a word (or what is taken as
-// one) of text that check_text accepted: the typographic apostrophe made
-// "'", and lower case as the language writes it. Scan::python when its lower
-// case leaves the normal form (an upper-case letter before a combining mark
-// that its lower case joins, such as "J" and a caron).
+// one): the typographic apostrophe made "'", and lower case as the language
+// writes it. With `confirm_normal`, each character is inspected as it goes
+// (inspect_char, in running text); without, the caller has checked them all.
+// Scan::python when a character needs the pure-Python path, or when the
+// word's lower case leaves the normal form (an upper-case letter before a
+// combining mark that its lower case joins, such as "J" and a caron).
 template <typename Char>
-Scan prepare_span(const Char* data, Py_ssize_t start, Py_ssize_t end, const Preparing& how, KeyBuffer& key) noexcept {
+Scan prepare_span(const Char* data, Py_ssize_t start, Py_ssize_t end, const Preparing& how, KeyBuffer& key,
+                  bool* confirm_normal = nullptr) noexcept {
     bool changed = false;
     bool marked = false;
     Py_ssize_t k = start;
@@ -194,6 +200,10 @@ Scan prepare_span(const Char* data, Py_ssize_t start, Py_ssize_t end, const Prep
                 return Scan::error;
             }
             continue;
+        }
+        if (confirm_normal != nullptr && code >= 0x80 &&
+            inspect_char(code, char_record(code).bits, how, how.harmless, *confirm_normal) == Scan::python) {
+            return Scan::python;
         }
         std::uint32_t out = code;
         if (code == '\'' || (how.normal_form && code == typographic_apostrophe)) {
@@ -260,14 +270,14 @@ bool has_surrogate(const Char* data, Py_ssize_t length) noexcept {
 
 // Reads the words of `data` and calls `word(start, end, key)` for each, in
 // order, with its prepared bytes in `key`; `word` returns false to stop with
-// an error set. With `prepare_now`, `data` is the text as given (checked by
-// check_text) and each word is prepared here; otherwise it is text the
-// pure-Python path prepared. Scan::python when a word's lower case leaves
-// the normal form (an upper-case letter before a combining mark that its
-// lower case joins, such as "J" and a caron).
+// an error set. With `prepare_now`, `data` is the text as given: every
+// character is inspected (inspect_char: Scan::python, or `confirm_normal`
+// set for the caller to have the whole confirmed before it trusts the
+// words) and each word is prepared here. Otherwise `data` is text the
+// pure-Python path prepared.
 template <typename Char, typename OnWord>
 Scan scan_words(const Char* data, Py_ssize_t length, const Preparing& how, bool prepare_now, KeyBuffer& key,
-                OnWord&& word) noexcept {
+                bool& confirm_normal, OnWord&& word) noexcept {
     auto apostrophe = [&](std::uint32_t code) { return code == '\'' || (how.normal_form && code == typographic_apostrophe); };
     auto inside = [&](std::uint32_t code) { return (bits_of(code) & (char_mark | char_joiner)) != 0; };
     auto is_word = [&](Py_ssize_t i) { return i < length && (bits_of(data[i]) & char_word); };
@@ -311,13 +321,17 @@ Scan scan_words(const Char* data, Py_ssize_t length, const Preparing& how, bool 
                 ++i;
             }
         } else {
+            if (prepare_now && first >= 0x80 &&
+                inspect_char(first, first_bits, how, how.harmless, confirm_normal) == Scan::python) {
+                return Scan::python;
+            }
             ++i;
             continue;
         }
 
         key.clear();
         if (prepare_now) {
-            Scan prepared = prepare_span(data, start, i, how, key);
+            Scan prepared = prepare_span(data, start, i, how, key, &confirm_normal);
             if (prepared != Scan::done) {
                 return prepared;
             }
