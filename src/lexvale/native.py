@@ -23,7 +23,7 @@ import unicodedata
 from collections.abc import Iterator, Mapping
 from typing import Any
 
-__all__ = ["available", "disabled", "make_pass"]
+__all__ = ["available", "disabled", "line_stemmer", "make_pass"]
 
 _switched_off = False
 
@@ -80,3 +80,10 @@ def make_pass(
     return _module().Pass(
         algorithm, lowercase, normalize, max(cache_size, 0), dict(entries), unicodedata.is_normalized, fold, token
     )
+
+
+def line_stemmer(algorithm: str) -> Any:
+    """A native stemmer of word lists (bytes in, bytes out, as stemwords writes them), or None where there is none."""
+    if not available():
+        return None
+    return _module().LineStemmer(algorithm)
