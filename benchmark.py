@@ -411,6 +411,8 @@ def lexvale_figures(repeats):
             figures[f"cli_text_j{jobs}_s"] = wall_time(
                 [sys.executable, "-m", "lexvale", "--text", "-j", str(jobs), "-i", str(big_text), "-o", out],
                 max(1, repeats // 2), env)
+    figures["huge_line_mib"] = 200
+    figures["huge_line_peak_mib"] = huge_line_peak_mib(figures["huge_line_mib"])
     figures["load_after"] = os.getloadavg()[0]
     return figures
 
@@ -579,6 +581,37 @@ def print_analysis(f):
           f" list {m['list_kib'] / 1024:.1f} MiB: {m['grown_kib'] / max(m['list_kib'], 1):.2f}x (at most 1.3x)")
 
 
+def huge_line_peak_mib(line_mib=200):
+    """Peak resident memory of the command on a single line of `line_mib` MiB, per mode.
+
+    Each command runs under a fresh measuring process, whose RUSAGE_CHILDREN
+    is then the command's own peak (its workers' included) and no earlier child's.
+    """
+    measure = ("import resource, subprocess, sys; subprocess.run(sys.argv[1:], check=True, stdout=subprocess.DEVNULL);"
+               " print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)")
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    peaks = {}
+    with tempfile.TemporaryDirectory() as scratch:
+        for mode, unit in (("word list", b"abcdefghij"), ("--text", b"Running ")):
+            line = Path(scratch) / "line"
+            with open(line, "wb") as handle:
+                block = unit * ((1 << 20) // len(unit))
+                for _ in range(line_mib):
+                    handle.write(block)
+                handle.write(b"\n")
+            runs = {"lexvale -j 1": [sys.executable, "-m", "lexvale", "-i", str(line)],
+                    "lexvale -j 2": [sys.executable, "-m", "lexvale", "-j", "2", "-i", str(line)]}
+            if mode == "--text":
+                runs = {name: [*command, "--text"] for name, command in runs.items()}
+            elif shutil.which("stemwords"):
+                runs["stemwords"] = ["stemwords", "-l", "english", "-i", str(line)]
+            for name, command in runs.items():
+                result = subprocess.run([sys.executable, "-c", measure, *command], check=True, capture_output=True,
+                                        text=True, env=env)
+                peaks[f"{mode}, {name}"] = int(result.stdout) / 1024
+    return peaks
+
+
 def print_lexvale(f):
     print(f"\nlexvale on {f['source']} ({f['words']:,} words); load average {f['load_before']:.2f} before,"
           f" {f['load_after']:.2f} after, on {os.cpu_count()} cores")
@@ -603,6 +636,10 @@ def print_lexvale(f):
         print("   (stemwords not installed)")
     print(f"  --text on {f['text_mib']:.1f} MiB: -j 1 {f['cli_text_j1_s']:.2f} s, -j 2 {f['cli_text_j2_s']:.2f} s"
           f" ({f['cli_text_j1_s'] / f['cli_text_j2_s']:.2f}x)")
+    if f.get("huge_line_peak_mib"):
+        print(f"  peak memory on a single line of {f['huge_line_mib']} MiB (target at most about 3x the line):")
+        for name, mib in f["huge_line_peak_mib"].items():
+            print(f"    {name:<28} {mib:8.0f} MiB ({mib / f['huge_line_mib']:.1f}x)")
 
 
 # ---- report

@@ -1,22 +1,31 @@
-"""The lexvale command: stemwords' output byte for byte, the text mode, jobs, errors and the progress bar."""
+"""The lexvale command: stemwords' output byte for byte, the text mode, jobs, errors, streams, signals, the progress bar."""
 
 import contextlib
+import fcntl
+import importlib.metadata
 import os
 import pty
 import random
+import resource
 import shutil
 import signal
+import stat
 import subprocess
 import sys
+import termios
 import threading
 import time
+import tomllib
 from pathlib import Path
 
 import pytest
 
 import Davuzod
 import lexvale
-from lexvale.cli import _chunks, main
+from lexvale.chunks import Chunk, read_chunks
+from lexvale.cli import main
+
+ROOT = Path(__file__).resolve().parent.parent
 
 DICTIONARIES = {"english": "american-english", "french": "french", "german": "ngerman", "spanish": "spanish",
                 "swedish": "swedish", "dutch": "dutch", "portuguese": "portuguese"}
@@ -33,11 +42,38 @@ ODD_INPUTS = {
     "only a newline": b"\n",
 }
 
+# Children run the same build of the modules as this process.
+CHILD_ENV = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+LEXVALE = [sys.executable, "-m", "lexvale"]
+
 
 def lexvale_command(*args, **options):
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
-    return subprocess.run([sys.executable, "-m", "lexvale", *args], capture_output=True, env=env, timeout=300,
-                          **options)
+    options.setdefault("timeout", 300)
+    return subprocess.run([*LEXVALE, *args], capture_output=True, env=CHILD_ENV, **options)
+
+
+def lexvale_process(*args, **options):
+    return subprocess.Popen([*LEXVALE, *args], env=CHILD_ENV, **options)
+
+
+def with_redirections(redirections, *args, **options):
+    """The command run by the shell with `redirections` (such as ``>&-``) applied to it."""
+    return subprocess.run(["sh", "-c", f'exec "$@" {redirections}', "sh", *LEXVALE, *args], capture_output=True,
+                          env=CHILD_ENV, timeout=300, **options)
+
+
+def wait_for(condition, what, timeout=60):
+    """Waits until `condition()` holds: an event the test sees happen, never a guess at how long it takes."""
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() > deadline:
+            raise AssertionError(f"timed out waiting for {what}")
+        time.sleep(0.005)
+
+
+def unread_bytes(pipe):
+    """The bytes written into a pipe that its reader has not taken yet."""
+    return int.from_bytes(fcntl.ioctl(pipe.fileno(), termios.FIONREAD, b"\0\0\0\0"), sys.byteorder)
 
 
 def stemwords_command(*args, **options):
@@ -110,7 +146,7 @@ def test_text_mode_writes_a_line_of_stems_per_line(tmp_path):
 
 @pytest.mark.parametrize("mode", [[], ["--text"]])
 def test_jobs_give_the_output_of_one_process_in_order(mode, tmp_path, monkeypatch):
-    monkeypatch.setattr("lexvale.cli.CHUNK_BYTES", 4096)  # many chunks through a small window
+    monkeypatch.setattr("lexvale.chunks.CHUNK_BYTES", 4096)  # many chunks through a small window
     words = tmp_path / "words"
     data = sample("american-english", 20000)
     words.write_bytes(data + b"last line, no newline")
@@ -126,16 +162,20 @@ def test_jobs_give_the_output_of_one_process_in_order(mode, tmp_path, monkeypatc
 
 
 class CountedBlock(bytes):
-    """A block as read from a file, tallying the bytes copied whenever it is joined to others."""
+    """A block as read from a file, tallying its bytes whenever they are taken (copied, joined, viewed)."""
 
-    copied = 0
+    taken = 0
+
+    def __buffer__(self, flags):
+        CountedBlock.taken += len(self)
+        return super().__buffer__(flags)
 
     def __add__(self, other):
-        CountedBlock.copied += len(self) + len(other)
+        CountedBlock.taken += len(self) + len(other)
         return bytes(self) + bytes(other)
 
     def __radd__(self, other):
-        CountedBlock.copied += len(other) + len(self)
+        CountedBlock.taken += len(other) + len(self)
         return bytes(other) + bytes(self)
 
 
@@ -149,16 +189,73 @@ class BlockSource:
         return CountedBlock(block)
 
 
-def test_a_line_longer_than_a_chunk_is_read_in_linear_time(monkeypatch):
+@pytest.mark.parametrize("cut_at_blanks", [False, True])
+def test_a_line_longer_than_a_chunk_is_read_in_linear_time(cut_at_blanks, monkeypatch):
     # One word of 8 MiB (a file with no newline at all, say) in blocks of 4 KiB:
-    # each byte must be copied a bounded number of times, not once per block.
-    monkeypatch.setattr("lexvale.cli.CHUNK_BYTES", 4096)
-    monkeypatch.setattr(CountedBlock, "copied", 0)
+    # each block must be taken a bounded number of times, not once per later block.
+    monkeypatch.setattr("lexvale.chunks.CHUNK_BYTES", 4096)
+    monkeypatch.setattr(CountedBlock, "taken", 0)
     long_line = b"x" * (8 << 20)
     data = long_line + b"\nshort\n" + long_line
-    chunks = list(_chunks(BlockSource(data), "the source"))
-    assert b"\n".join(chunks) == data and long_line in chunks  # whole lines, the last one unended
-    assert CountedBlock.copied <= 3 * 2 * len(long_line)
+    chunks = list(read_chunks(BlockSource(data), "the source", cut_at_blanks=cut_at_blanks))
+    assert b"\n".join(bytes(chunk.data) for chunk in chunks) == data  # whole lines, the last one unended
+    assert [chunk.long_line for chunk in chunks] == [not cut_at_blanks, False, not cut_at_blanks]
+    assert CountedBlock.taken <= 3 * 2 * len(long_line)
+
+
+def test_text_lines_longer_than_a_chunk_are_cut_at_blanks_only(monkeypatch):
+    monkeypatch.setattr("lexvale.chunks.CHUNK_BYTES", 64)
+    line = b" ".join(b"w%d" % n for n in range(200)) + b"\t" + b"y" * 300 + b" end"
+    data = line + b"\nnext\n"
+    chunks = list(read_chunks(BlockSource(data), "the source", cut_at_blanks=True))
+    assert b"".join(chunk.data + (b"\n" if chunk.ends else b"") for chunk in chunks) == data
+    assert sum(not chunk.ends for chunk in chunks) > 5
+    for before, chunk in zip([Chunk(b"")] + chunks, chunks):
+        assert chunk.continues == (not before.ends)
+        if chunk.continues:
+            assert chunk.data[:1] in (b" ", b"\t")  # cut before a blank, never inside a word
+
+
+def long_text_lines(seed):
+    """Text with lines much longer than a small chunk: words, blanks, runs without letters, bytes that are not UTF-8."""
+    rng = random.Random(seed)
+    vocabulary = [b"Running", b"cats", b"the", "ΟΔΟΣ".encode(), "Σ".encode(), "ﬁnding".encode(),
+                  "e\u0301te\u0301".encode(), b"don't", "İstanbul".encode(), b"ponies'", b"x\xffy", b"42", b"--", b""]
+    lines = []
+    for _ in range(12):
+        length = rng.choice([0, 3, 40, 400])
+        words = [rng.choice(vocabulary) for _ in range(length)]
+        blanks = [rng.choice([b" ", b"  ", b"\t", b" \t "]) for _ in range(length)]
+        line = b"".join(word + blank for word, blank in zip(words, blanks))
+        lines.append(line.rstrip() if rng.random() < 0.3 else line)
+    return b"\n".join(lines)
+
+
+@pytest.mark.parametrize("jobs", ["1", "2"])
+@pytest.mark.parametrize("seed", range(3))
+def test_text_lines_longer_than_a_chunk_give_the_stems_of_the_whole_line(seed, jobs, tmp_path, monkeypatch):
+    monkeypatch.setattr("lexvale.chunks.CHUNK_BYTES", 64)
+    data = long_text_lines(seed)
+    source = tmp_path / "text"
+    source.write_bytes(data)
+    out = tmp_path / "out"
+    assert main(["--text", "--normalize", "NFKC", "-j", jobs, "-i", str(source), "-o", str(out)]) == 0
+    analyzer = lexvale.Analyzer(normalize="NFKC")
+    lines = data.decode("utf-8", "replace").removesuffix("\n").split("\n")
+    assert out.read_text(encoding="utf-8").split("\n")[:-1] == [" ".join(analyzer(line)) for line in lines]
+
+
+@pytest.mark.parametrize("pairs", [[], ["-p"]])
+def test_word_list_lines_longer_than_a_chunk_come_out_as_stemwords_writes_them(pairs, tmp_path, monkeypatch):
+    monkeypatch.setattr("lexvale.chunks.CHUNK_BYTES", 64)
+    lines = [b"Connections" * 30, b"cats", b"RUNNING\0" * 20, "Straße".encode() * 40, b"x\xff" * 90, b"ponies"]
+    words = tmp_path / "words"
+    words.write_bytes(b"\n".join(lines))  # the last long line has no newline
+    expected = stemwords_command("-l", "english", *pairs, "-i", str(words)).stdout
+    for jobs in ("1", "2"):
+        out = tmp_path / f"out{jobs}"
+        assert main([*pairs, "-j", jobs, "-i", str(words), "-o", str(out)]) == 0
+        assert out.read_bytes() == expected
 
 
 def test_list_shows_each_algorithm_with_its_codes(capsys):
@@ -169,20 +266,18 @@ def test_list_shows_each_algorithm_with_its_codes(capsys):
     assert any(line.split() == ["porter"] for line in lines)
 
 
-def test_version(capsys):
+def test_version_is_printed_once(capsys):
     assert main(["--version"]) == 0
-    assert capsys.readouterr().out == f"lexvale {Davuzod.version()} (Davuzod {Davuzod.version()})\n"
+    assert capsys.readouterr().out == f"lexvale {Davuzod.version()}\n"
 
 
 @pytest.mark.parametrize(
     "args, message",
     [
         (["-l", "englsh"], b"did you mean 'english'?"),
-        (["-i", "/nonexistent/words"], b"lexvale: error: cannot read /nonexistent/words: No such file or directory"),
-        (["-i", "/"], b"lexvale: error: cannot read /: Is a directory"),
-        (["-o", "/nonexistent/out"], b"lexvale: error: cannot write /nonexistent/out"),
-        (["--stopwords", "x"], b"--stopwords works with --text only"),
-        (["--text", "--stopwords", "/nonexistent/stop"], b"cannot read /nonexistent/stop"),
+        (["--stopwords", "x"], b"lexvale: error: --stopwords works with --text only"),
+        (["--normalize", "NFC"], b"lexvale: error: --normalize works with --text only"),
+        (["--no-lowercase"], b"lexvale: error: --no-lowercase works with --text only"),
         (["--text", "-p"], b"-p works on word lists"),
         (["-j", "0"], b"--jobs must be at least 1"),
         (["--cache", "many"], b"invalid int value"),
@@ -192,13 +287,28 @@ def test_version(capsys):
         (["-j", "2", "--cache", "2147483648"], b"--cache must be between"),
     ],
 )
-def test_user_errors_exit_2_with_one_line_and_no_traceback(args, message):
+def test_usage_errors_show_the_usage_and_one_line_and_exit_2(args, message):
     result = lexvale_command(*args, input=b"cats\n")
     assert result.returncode == 2
-    assert message in result.stderr
-    assert b"Traceback" not in result.stderr
-    if b"invalid int value" not in message:  # argparse's usage line comes first there
-        assert result.stderr.count(b"\n") == 1
+    usage, error = result.stderr.decode().split("\nlexvale: error: ")
+    assert usage.startswith("usage: lexvale ")
+    assert message.decode().removeprefix("lexvale: error: ") in error and error.count("\n") == 1
+
+
+@pytest.mark.parametrize(
+    "args, message",
+    [
+        (["-i", "/nonexistent/words"], b"lexvale: error: cannot read /nonexistent/words: No such file or directory\n"),
+        (["-i", "/"], b"lexvale: error: cannot read /: Is a directory\n"),
+        (["-o", "/nonexistent/out"], b"lexvale: error: cannot write /nonexistent/out: No such file or directory\n"),
+        (["-o", "/"], b"lexvale: error: cannot write /: Is a directory\n"),
+        (["--text", "--stopwords", "/nonexistent/stop"],
+         b"lexvale: error: cannot read /nonexistent/stop: No such file or directory\n"),
+    ],
+)
+def test_file_errors_exit_2_with_one_line(args, message):
+    result = lexvale_command(*args, input=b"cats\n")
+    assert (result.returncode, result.stderr) == (2, message)
 
 
 def test_unknown_language_lists_the_algorithms():
@@ -207,19 +317,25 @@ def test_unknown_language_lists_the_algorithms():
     assert all(name.encode() in result.stderr for name in Davuzod.algorithms())
 
 
-def test_a_file_that_fails_while_read_or_written():
-    # Opening works, reading fails, for root too; a full device fails the writes.
+def test_a_file_that_fails_while_read_or_written(tmp_path):
+    # Opening works, reading fails, for root too; a full device fails the writes,
+    # on standard output as on a named file, and only one report is made.
     result = lexvale_command("-i", "/proc/self/mem")
     assert (result.returncode, result.stderr) == (2, b"lexvale: error: cannot read /proc/self/mem: Input/output error\n")
-    if os.path.exists("/dev/full"):
-        result = lexvale_command("-o", "/dev/full", input=b"cats\n" * 100000)
-        assert (result.returncode, result.stderr) == (2, b"lexvale: error: cannot write /dev/full: No space left on device\n")
+    if not os.path.exists("/dev/full"):
+        return
+    result = lexvale_command("-o", "/dev/full", input=b"cats\n" * 100000)
+    assert (result.returncode, result.stderr) == (2, b"lexvale: error: cannot write /dev/full: No space left on device\n")
+    for data in (b"cats\n", b"cats\n" * 100000):  # written at exit, and while running
+        words = tmp_path / "words"
+        words.write_bytes(data)
+        result = with_redirections(">/dev/full", "-i", str(words))
+        assert (result.returncode, result.stderr) == (
+            2, b"lexvale: error: cannot write standard output: No space left on device\n")
 
 
 def test_broken_pipe_exits_quietly():
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
-    tool = subprocess.Popen([sys.executable, "-m", "lexvale"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, env=env)
+    tool = lexvale_process(stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
     def feed():
         try:
@@ -243,20 +359,6 @@ def test_broken_pipe_exits_quietly():
     assert stderr == b""
 
 
-@pytest.mark.parametrize("jobs", ["1", "2"])
-def test_interrupt_exits_130_without_a_traceback(jobs):
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
-    tool = subprocess.Popen([sys.executable, "-m", "lexvale", "--text", "-j", jobs], stdin=subprocess.PIPE,
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
-    tool.stdin.write(b"the cats were running\n")
-    tool.stdin.flush()
-    time.sleep(1.5)  # the tool is reading, waiting for more input
-    tool.send_signal(signal.SIGINT)
-    stdout, stderr = tool.communicate(timeout=60)
-    assert tool.returncode == 130
-    assert b"Traceback" not in stderr and b"KeyboardInterrupt" not in stderr
-
-
 def children_of(pid):
     found = []
     for path in Path(f"/proc/{pid}/task").glob("*/children"):
@@ -264,7 +366,16 @@ def children_of(pid):
             found += path.read_text().split()
         except OSError:  # the thread ended meanwhile
             pass
-    return found
+    return [int(child) for child in found]
+
+
+def running(pid):
+    """Whether a process exists and has not ended (a zombie has ended: only its parent's wait is missing)."""
+    try:
+        state = Path(f"/proc/{pid}/stat").read_text().rpartition(")")[2].split()[0]
+    except OSError:
+        return False
+    return state not in ("Z", "X")
 
 
 def feed(pipe, data):
@@ -273,34 +384,206 @@ def feed(pipe, data):
         pipe.flush()
 
 
-@pytest.mark.skipif(not Path("/proc/self/task").is_dir(), reason="needs /proc to see the worker processes start")
+needs_proc = pytest.mark.skipif(not Path("/proc/self/task").is_dir(), reason="needs /proc to see the worker processes")
+
+
+def started_with_workers(jobs, *args, **options):
+    """The command with `jobs` workers, once they run and it has read its first line and waits for more."""
+    tool = lexvale_process("-j", str(jobs), *args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                           stderr=subprocess.PIPE, **options)
+    feed(tool.stdin, b"the cats were running\n")
+    wait_for(lambda: len(children_of(tool.pid)) == jobs and unread_bytes(tool.stdin) == 0,
+             "the workers to start and the first line to be read")
+    return tool, children_of(tool.pid)
+
+
+@pytest.mark.parametrize("jobs", ["1", "2"])
+def test_interrupt_exits_130_without_a_traceback(jobs):
+    tool = lexvale_process("--text", "-j", jobs, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                           stderr=subprocess.PIPE)
+    feed(tool.stdin, b"the cats were running\n")
+    wait_for(lambda: unread_bytes(tool.stdin) == 0, "the tool to read the line")  # then it waits for more
+    tool.send_signal(signal.SIGINT)
+    stdout, stderr = tool.communicate(timeout=60)
+    assert tool.returncode == 130
+    assert b"Traceback" not in stderr and b"KeyboardInterrupt" not in stderr
+
+
+@needs_proc
+@pytest.mark.parametrize("ending", [signal.SIGTERM, signal.SIGHUP, signal.SIGINT])
+def test_workers_end_with_the_command_that_a_signal_ends(ending):
+    # Workers left behind would hold stdout open: the reader of a pipeline would never see its end.
+    tool, workers = started_with_workers(4, "--text")
+    tool.send_signal(ending)
+    stdout, stderr = tool.communicate(timeout=60)
+    assert (tool.returncode, stderr) == (128 + ending, b"")
+    wait_for(lambda: not any(map(running, workers)), "the workers to end")
+
+
+@needs_proc
+def test_workers_end_when_the_command_is_killed_outright():
+    tool, workers = started_with_workers(2, "--text")
+    assert all(map(running, workers))
+    tool.kill()
+    assert tool.wait(timeout=60) == -signal.SIGKILL
+    wait_for(lambda: not any(map(running, workers)), "the workers to end")
+    tool.communicate(timeout=60)  # and so nothing holds the pipes open
+
+
+@needs_proc
+def test_a_killed_worker_is_one_line_and_exit_2():
+    tool, workers = started_with_workers(2, "--text")
+    os.kill(workers[0], signal.SIGKILL)
+    wait_for(lambda: not running(workers[0]), "the worker to end")
+    feed(tool.stdin, b"more cats\n" * 100_000)
+    stdout, stderr = tool.communicate(timeout=60)
+    assert (tool.returncode, stderr) == (2, b"lexvale: error: a worker process ended unexpectedly\n")
+    wait_for(lambda: not running(workers[1]), "the other worker to end")
+
+
+def test_workers_that_cannot_start_are_one_line_and_exit_2(tmp_path):
+    words = tmp_path / "words"
+    words.write_bytes(b"cats\n" * 1000)
+    out = tmp_path / "out"
+    out.write_bytes(b"earlier\n")
+
+    def few_files():
+        resource.setrlimit(resource.RLIMIT_NOFILE, (64, 64))
+
+    result = lexvale_command("-j", "40", "-i", str(words), "-o", str(out), preexec_fn=few_files, timeout=60)
+    assert (result.returncode, result.stderr) == (
+        2, b"lexvale: error: cannot start 40 worker processes: Too many open files\n")
+    assert out.read_bytes() == b"earlier\n"
+
+
+@needs_proc
 @pytest.mark.parametrize("mode", [[], ["--text"]])
 def test_interrupt_while_workers_start_reaches_only_the_tool(mode):
     # A terminal's Ctrl-C goes to the whole process group, workers included,
     # and often comes while they are still starting up.
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
     for delay in (0, 0.05, 0.1, 0.15, 0.2):
-        tool = subprocess.Popen([sys.executable, "-m", "lexvale", *mode, "-j", "2"], stdin=subprocess.PIPE,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=env, start_new_session=True)
+        tool = lexvale_process(*mode, "-j", "2", stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.PIPE, start_new_session=True)
         # Enough chunks to start both workers, fed while they start; the pipe stays open.
         feeder = threading.Thread(target=feed, args=(tool.stdin, b"running cats\n" * 100_000))
         feeder.start()
-        deadline = time.monotonic() + 60
-        while not children_of(tool.pid) and time.monotonic() < deadline:
-            time.sleep(0.001)
-        time.sleep(delay)
+        wait_for(lambda: children_of(tool.pid), "a worker to start")
+        time.sleep(delay)  # at several points of the workers' start-up
         os.killpg(tool.pid, signal.SIGINT)
         feeder.join(timeout=60)
         stderr = tool.communicate(timeout=60)[1]
         assert (delay, tool.returncode, stderr) == (delay, 130, b"")
 
 
-def run_in_terminal(args, tmp_path):
+@pytest.mark.parametrize(
+    "args, redirections",
+    [
+        (["-i", "f", "-o", "f"], ""),
+        (["-i", "f", "-o", "link"], ""),
+        (["-i", "link", "-o", "f"], ""),
+        (["-o", "f"], "<f"),
+        (["-i", "f"], ">>f"),
+    ],
+)
+def test_input_and_output_that_are_one_file_are_refused(args, redirections, tmp_path):
+    (tmp_path / "f").write_bytes(b"Cats\n")
+    (tmp_path / "link").symlink_to("f")
+    result = with_redirections(redirections, *args, cwd=tmp_path)
+    assert result.returncode == 2
+    assert result.stderr.startswith(b"lexvale: error: cannot write ") and result.stderr.count(b"\n") == 1
+    assert b"it is the input file" in result.stderr
+    assert (tmp_path / "f").read_bytes() == b"Cats\n"
+
+
+def temporaries(directory):
+    return [path.name for path in directory.iterdir() if path.name.startswith(".")]
+
+
+@pytest.mark.parametrize("ending", [signal.SIGINT, signal.SIGTERM])
+@pytest.mark.parametrize("jobs", ["1", "4"])
+def test_an_interrupted_run_leaves_the_earlier_output_file_as_it_was(ending, jobs, tmp_path):
+    out = tmp_path / "out"
+    out.write_bytes(b"earlier\n")
+    tool = lexvale_process("--text", "-j", jobs, "-o", str(out), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                           stderr=subprocess.PIPE)
+    feed(tool.stdin, b"the cats were running\n" * 50_000)  # more than a chunk: some of it is written
+    wait_for(lambda: unread_bytes(tool.stdin) == 0, "the tool to read its input")
+    assert out.read_bytes() == b"earlier\n"
+    tool.send_signal(ending)
+    assert tool.communicate(timeout=60)[1] == b"" and tool.returncode == 128 + ending
+    assert out.read_bytes() == b"earlier\n"
+    assert temporaries(tmp_path) == []
+
+
+def test_a_failed_run_leaves_the_earlier_output_file_as_it_was(tmp_path):
+    out = tmp_path / "out"
+    out.write_bytes(b"earlier\n")
+    result = lexvale_command("-i", "/proc/self/mem", "-o", str(out))
+    assert result.returncode == 2
+    assert out.read_bytes() == b"earlier\n"
+    assert temporaries(tmp_path) == []
+
+
+def test_the_output_file_keeps_its_permissions_and_a_new_one_follows_the_umask(tmp_path):
+    out = tmp_path / "out"
+    out.write_bytes(b"earlier\n")
+    out.chmod(0o604)
+    link = tmp_path / "link"
+    link.symlink_to("out")
+    assert lexvale_command("-o", str(link), input=b"Cats\n").returncode == 0
+    assert link.is_symlink() and out.read_bytes() == b"cat\n"
+    assert stat.S_IMODE(out.stat().st_mode) == 0o604
+    new = tmp_path / "new"
+    result = lexvale_command("-o", str(new), input=b"Cats\n", preexec_fn=lambda: os.umask(0o027))
+    assert result.returncode == 0 and new.read_bytes() == b"cat\n"
+    assert stat.S_IMODE(new.stat().st_mode) == 0o640
+    assert temporaries(tmp_path) == []
+
+
+@pytest.mark.parametrize("redirections", ["<&-", ">&-", "2>&-", "<&- >&- 2>&-"])
+def test_closed_standard_streams_that_are_not_used_change_nothing(redirections, tmp_path):
+    words = tmp_path / "words"
+    words.write_bytes(b"Cats\nrunning\n")
+    result = with_redirections(redirections, "-i", str(words), "-o", str(tmp_path / "out"))
+    assert (result.returncode, result.stdout, result.stderr) == (0, b"", b"")
+    assert (tmp_path / "out").read_bytes() == b"cat\nrun\n"
+
+
+@pytest.mark.parametrize(
+    "args, redirections, message",
+    [
+        (["-o", "out"], "<&-", b"lexvale: error: cannot read standard input: it is closed\n"),
+        (["-i", "words"], ">&-", b"lexvale: error: cannot write standard output: it is closed\n"),
+        (["--list"], ">&-", b"lexvale: error: cannot write standard output: it is closed\n"),
+    ],
+)
+def test_a_closed_standard_stream_that_is_needed_is_an_error(args, redirections, message, tmp_path):
+    (tmp_path / "words").write_bytes(b"Cats\n")
+    result = with_redirections(redirections, *args, cwd=tmp_path)
+    assert (result.returncode, result.stderr) == (2, message)
+
+
+@pytest.mark.parametrize(
+    "args, status, output",
+    [
+        (["-i", "words"], 0, b"cat\n"),
+        (["-i", "words", "--text"], 0, b"cat\n"),
+        (["-i", "/nonexistent/words"], 2, b""),
+        (["-i", "words", "-l", "klingon"], 2, b""),
+        (["--text", "-i", "invalid"], 0, b"x\n"),  # with a warning of the line that is not UTF-8
+    ],
+)
+def test_with_stderr_closed_messages_never_go_into_the_data(args, status, output, tmp_path):
+    (tmp_path / "words").write_bytes(b"Cats\n")
+    (tmp_path / "invalid").write_bytes(b"x\xff\n")
+    result = with_redirections("2>&-", *args, cwd=tmp_path)
+    assert (result.returncode, result.stdout) == (status, output)
+
+
+def run_in_terminal(args, status=0, **options):
     """Runs the tool with stderr on a pseudo-terminal; returns what the terminal showed."""
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
     controller, terminal = pty.openpty()
-    tool = subprocess.Popen([sys.executable, "-m", "lexvale", *args], stdin=subprocess.DEVNULL,
-                            stdout=subprocess.DEVNULL, stderr=terminal, env=env)
+    tool = lexvale_process(*args, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=terminal, **options)
     os.close(terminal)
     shown = b""
     while True:
@@ -312,27 +595,77 @@ def run_in_terminal(args, tmp_path):
             break
         shown += block
     os.close(controller)
-    assert tool.wait(timeout=120) == 0
+    assert tool.wait(timeout=120) == status
     return shown
 
 
-def test_progress_bar_on_a_terminal_for_a_file(tmp_path, monkeypatch):
+def test_progress_bar_on_a_terminal_for_a_file(tmp_path):
     words = tmp_path / "words"
     words.write_bytes(sample("american-english", 100000) * 3)
-    shown = run_in_terminal(["-i", str(words), "-o", str(tmp_path / "out")], tmp_path)
+    shown = run_in_terminal(["-i", str(words), "-o", str(tmp_path / "out")])
     assert b"100%" in shown and b"words/s" in shown
     size = words.stat().st_size / 2**20
     assert f"of {size:.1f} MiB".encode() in shown
     assert shown.endswith(b"\r\x1b[K")  # the line is cleared at the end
 
 
+def test_progress_bar_is_cleared_before_an_error(tmp_path):
+    # The output file outgrows the size limit partway: the error comes after the bar has been drawn.
+    words = tmp_path / "words"
+    words.write_bytes(sample("american-english", 100000) * 3)
+
+    def small_files():
+        resource.setrlimit(resource.RLIMIT_FSIZE, (200_000, resource.RLIM_INFINITY))
+
+    shown = run_in_terminal(["-i", str(words), "-o", str(tmp_path / "out")], status=2, preexec_fn=small_files)
+    assert b"words/s" in shown
+    assert shown.endswith(b"\r\x1b[Klexvale: error: cannot write " + str(tmp_path / "out").encode()
+                          + b": File too large\r\n")
+
+
 def test_no_progress_bar_when_input_is_standard_input_or_stderr_is_not_a_terminal(tmp_path):
     words = tmp_path / "words"
     words.write_bytes(b"cats\n" * 1000)
     assert lexvale_command("-i", str(words)).stderr == b""
-    assert run_in_terminal(["-o", str(tmp_path / "out")], tmp_path) == b""
+    assert run_in_terminal(["-o", str(tmp_path / "out")]) == b""
 
 
-def test_console_script_and_module_are_the_same_tool():
-    result = lexvale_command("-l", "de", input=b"H\xc3\xa4user\n")
-    assert result.stdout == b"haus\n"
+def console_script_entry_point():
+    """The `lexvale` script's entry point: as installed, or as the project declares it."""
+    try:
+        found = importlib.metadata.entry_points(group="console_scripts", name="lexvale")
+    except importlib.metadata.PackageNotFoundError:
+        found = ()
+    for entry_point in found:
+        return entry_point.value
+    with open(ROOT / "pyproject.toml", "rb") as project:
+        return tomllib.load(project)["project"]["scripts"]["lexvale"]
+
+
+def console_script_commands():
+    """The script itself where it is installed beside this interpreter, and what the installer writes into it."""
+    module, _, function = console_script_entry_point().partition(":")
+    wrapper = f"import sys; from {module} import {function}; sys.exit({function}())"
+    commands = [[sys.executable, "-c", wrapper]]
+    installed = Path(sys.executable).with_name("lexvale")
+    if installed.is_file():
+        commands.append([str(installed)])
+    return commands
+
+
+@pytest.mark.parametrize(
+    "args, data",
+    [
+        (["-l", "de"], "Häuser\nSTRASSE\n".encode()),
+        (["-p"], b"Cats\nx\xffcats\n"),
+        (["--text", "-j", "2"], b"The cats were running.\n"),
+        (["-l", "klingon"], b"cats\n"),
+        (["--version"], b""),
+    ],
+)
+def test_console_script_and_module_are_the_same_tool(args, data):
+    module = lexvale_command(*args, input=data)
+    assert module.returncode in (0, 2) and (module.stdout or module.stderr)
+    for command in console_script_commands():
+        script = subprocess.run([*command, *args], input=data, capture_output=True, env=CHILD_ENV, timeout=300)
+        assert (script.returncode, script.stdout, script.stderr) == (module.returncode, module.stdout, module.stderr)

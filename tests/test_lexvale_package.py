@@ -14,7 +14,8 @@ import lexvale
 from conftest import CHECKOUT, run_child
 
 MODULES = ["lexvale", "lexvale.analyzer", "lexvale.languages", "lexvale.stemmers", "lexvale.text", "lexvale.cli",
-           "lexvale.progress"]
+           "lexvale.progress", "lexvale.options", "lexvale.chunks", "lexvale.wordlist", "lexvale.textlines",
+           "lexvale.runner", "lexvale.output", "lexvale.streams", "lexvale.work"]
 
 
 def test_import_is_cheap():

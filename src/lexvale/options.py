@@ -1,0 +1,151 @@
+"""The command's arguments: its parser, and the settings of a run read from them.
+
+Every mistake in the arguments is reported by the parser itself (usage, then
+one line, exit status 2), whether argparse finds it or the checks here do.
+"""
+
+from __future__ import annotations
+
+import argparse
+import sys
+from dataclasses import dataclass
+
+from . import __version__
+from .languages import resolve
+from .stemmers import cache_size_error
+from .work import CommandError, Job
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from collections.abc import Sequence
+    from typing import NoReturn
+
+    from .text import NormalForm
+
+__all__ = ["Options", "job_of", "parse", "read_word_file"]
+
+_TEXT_CACHE = 10000
+_NORMAL_FORMS: dict[str, NormalForm | None] = {"NFC": "NFC", "NFKC": "NFKC", "none": None}
+
+_OUTPUT_HELP = (
+    "write FILE (default: standard output). FILE is written under a temporary name beside it and renamed "
+    "into place when the run succeeds, so a run that fails or is interrupted leaves an earlier FILE as it was"
+)
+
+
+@dataclass(frozen=True, slots=True)
+class Options:
+    """A run's settings, checked."""
+
+    listing: bool  # --list: the other settings are not used
+    language: str
+    input: str | None  # None: standard input
+    output: str | None  # None: standard output
+    jobs: int
+    cache_size: int
+    pairs: bool
+    text: bool
+    lowercase: bool
+    normalize: NormalForm | None
+    stopwords: str | None
+    protected: str | None
+
+
+class _Parser(argparse.ArgumentParser):
+    def error(self, message: str) -> NoReturn:
+        # argparse shows the usage on stdout when stderr is closed: into the data.
+        if sys.stderr is not None:
+            self.print_usage(sys.stderr)
+        self.exit(2, f"{self.prog}: error: {message}\n")
+
+
+def _parser() -> argparse.ArgumentParser:
+    parser = _Parser(
+        prog="lexvale",
+        description="Stem words with libstemmer's Snowball algorithms: one word per line in, one stem per line "
+        "out, as libstemmer's stemwords does; or running text with --text.",
+    )
+    parser.add_argument("-l", "--language", default="english",
+                        help="algorithm name or ISO 639 code, any case (default: english; see --list)")
+    parser.add_argument("-i", "--input", metavar="FILE", help="read FILE (default: standard input)")
+    parser.add_argument("-o", "--output", metavar="FILE", help=_OUTPUT_HELP)
+    parser.add_argument("-p", dest="pairs", action="store_true", help='write each word, " -> " and its stem')
+    parser.add_argument("--text", action="store_true",
+                        help="running text: each line becomes the stems of its words, separated by spaces")
+    parser.add_argument("--no-lowercase", action="store_true", help="with --text: stem words as they are written")
+    parser.add_argument("--normalize", choices=list(_NORMAL_FORMS),
+                        help="with --text: Unicode normal form to put text in first (default: NFC)")
+    parser.add_argument("--stopwords", metavar="FILE", help="with --text: drop the words listed in FILE")
+    parser.add_argument("--protected", metavar="FILE", help="with --text: keep the words listed in FILE unstemmed")
+    parser.add_argument("--cache", type=int, metavar="N",
+                        help=f"stem cache size (default: 0 for a word list, whose words rarely repeat; "
+                        f"{_TEXT_CACHE} with --text)")
+    parser.add_argument("-j", "--jobs", type=int, default=1, metavar="N",
+                        help="worker processes (default: 1); the output is the same for any N")
+    parser.add_argument("--list", action="store_true", help="list the algorithms and the ISO codes each accepts")
+    parser.add_argument("--version", action="version", version=f"lexvale {__version__}")
+    return parser
+
+
+def parse(argv: Sequence[str] | None) -> Options:
+    """The settings `argv` gives (None: the command line); SystemExit as argparse exits."""
+    parser = _parser()
+    args = parser.parse_args(argv)
+    try:
+        language = resolve(args.language)
+    except ValueError as error:
+        parser.error(str(error))
+    if args.jobs < 1:
+        parser.error(f"--jobs must be at least 1, not {args.jobs}")
+    cache_size = args.cache if args.cache is not None else (_TEXT_CACHE if args.text else 0)
+    out_of_range = cache_size_error("--cache", cache_size)
+    if out_of_range is not None:
+        parser.error(out_of_range)
+    if args.text and args.pairs:
+        parser.error("-p works on word lists; it cannot be used with --text")
+    if not args.text:
+        for name, given in (("--no-lowercase", args.no_lowercase), ("--normalize", args.normalize is not None),
+                            ("--stopwords", args.stopwords is not None),
+                            ("--protected", args.protected is not None)):
+            if given:
+                parser.error(f"{name} works with --text only")
+    return Options(
+        listing=args.list,
+        language=language,
+        input=None if args.input in (None, "-") else args.input,
+        output=None if args.output in (None, "-") else args.output,
+        jobs=args.jobs,
+        cache_size=cache_size,
+        pairs=args.pairs,
+        text=args.text,
+        lowercase=not args.no_lowercase,
+        normalize=_NORMAL_FORMS[args.normalize or "NFC"],
+        stopwords=args.stopwords,
+        protected=args.protected,
+    )
+
+
+def read_word_file(path: str) -> list[str]:
+    """The words of a --stopwords or --protected file: UTF-8, separated by white space."""
+    try:
+        with open(path, encoding="utf-8") as handle:
+            return handle.read().split()
+    except (OSError, UnicodeDecodeError) as error:
+        raise CommandError(f"cannot read {path}: {getattr(error, 'strerror', None) or error}") from None
+
+
+def job_of(options: Options) -> Job:
+    """What each chunk is done with; reads the word files of text mode."""
+    if not options.text:
+        return Job(options.language, options.cache_size, options.pairs, None)
+    from .analyzer import Analyzer
+
+    analyzer = Analyzer(
+        options.language,
+        lowercase=options.lowercase,
+        normalize=options.normalize,
+        stopwords=read_word_file(options.stopwords) if options.stopwords else (),
+        protected=read_word_file(options.protected) if options.protected else (),
+        cache_size=options.cache_size,
+    )
+    return Job(options.language, options.cache_size, False, analyzer)

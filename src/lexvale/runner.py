@@ -1,0 +1,194 @@
+"""Chunks stemmed in this process or in worker processes, the results in input order.
+
+Workers end with the command, whatever ends it: the command stops them on an
+error, an interrupt or a termination signal, and each worker asks the kernel
+to kill it when the command dies without a chance to (``kill -9``, a crash).
+"""
+
+from __future__ import annotations
+
+import contextlib
+import os
+import signal
+import sys
+
+from .textlines import stem_text
+from .wordlist import stem_long_line, stem_word_list
+from .work import CommandError
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from collections.abc import Generator, Iterable, Iterator
+    from concurrent.futures import ProcessPoolExecutor
+    import multiprocessing.context
+
+    from .chunks import Chunk
+    from .work import Done, Job
+
+__all__ = ["results"]
+
+# The signals that end the command; its workers' parts are played by the command.
+ENDING_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
+
+_PR_SET_PDEATHSIG = 1  # from <linux/prctl.h>
+
+
+def _work(job: Job, chunk: Chunk) -> Done:
+    return stem_text(job, chunk) if job.analyzer is not None else stem_word_list(job, chunk)
+
+
+def results(job: Job, chunks: Iterable[Chunk], jobs: int) -> Generator[Done]:
+    """Each chunk's result, in order; with `jobs` above 1, from as many worker processes.
+
+    A word list's long line (see Chunk) is always stemmed here: sent to a
+    worker, it would be copied on each side of the pipe and then stemmed.
+    """
+    if jobs <= 1:
+        for chunk in chunks:
+            if chunk.long_line:
+                holder = [chunk]
+                del chunk  # stem_long_line frees the line as it goes
+                yield stem_long_line(job, holder)
+            else:
+                yield _work(job, chunk)
+        return
+    from concurrent.futures.process import BrokenProcessPool
+
+    pool = _start_pool(job, jobs)
+    try:
+        remaining = iter(chunks)
+        while True:
+            held: list[Chunk] = []
+            # A window of chunks in flight: the input is read only as fast as the workers stem it.
+            yield from pool.map(_work_in_worker, _until_long_line(remaining, held), buffersize=2 * jobs)
+            if not held:
+                break
+            yield stem_long_line(job, held)
+    except BrokenProcessPool:
+        _stop(pool)
+        raise CommandError("a worker process ended unexpectedly") from None
+    except BaseException:
+        _stop(pool)  # nothing they would still do is wanted
+        raise
+    pool.shutdown()
+
+
+def _stop(pool: ProcessPoolExecutor) -> None:
+    """Kills the workers at once, and lets the command exit while chunks are still on their way to them."""
+    # The pool's queue thread may be blocked writing a chunk into the pipe no
+    # worker reads any more; joined at exit, as a queue's thread is, it would
+    # keep the command from ever ending.
+    call_queue = getattr(pool, "_call_queue", None)
+    if call_queue is not None:
+        call_queue.cancel_join_thread()
+    pool.kill_workers()
+
+
+def _until_long_line(chunks: Iterator[Chunk], held: list[Chunk]) -> Iterator[Chunk]:
+    for chunk in chunks:
+        if chunk.long_line:
+            held.append(chunk)
+            return
+        yield chunk
+
+
+def _start_pool(job: Job, jobs: int) -> ProcessPoolExecutor:
+    """A pool whose workers have all started; CommandError when they cannot be."""
+    from concurrent.futures import ProcessPoolExecutor
+    from concurrent.futures.process import BrokenProcessPool
+
+    context = _pool_context()
+    forks = context is not None
+    if forks and sys.platform.startswith("linux"):
+        import ctypes  # noqa: F401  (imported once here rather than in each worker)
+    pool: ProcessPoolExecutor | None = None
+    try:
+        with _ending_signals_held():
+            pool = ProcessPoolExecutor(jobs, context, _start_worker, (job, os.getpid() if forks else None))
+            started = pool.submit(_started)  # forks every worker, with the signals held
+        started.result()
+    except OSError as error:
+        if pool is not None:
+            _stop(pool)
+        raise CommandError(f"cannot start {jobs} worker processes: {error.strerror or error}") from None
+    except BrokenProcessPool:
+        assert pool is not None
+        _stop(pool)
+        raise CommandError("a worker process ended as it started") from None
+    except BaseException:
+        if pool is not None:
+            _stop(pool)
+        raise
+    return pool
+
+
+@contextlib.contextmanager
+def _ending_signals_held() -> Iterator[None]:
+    """The ending signals held back in this thread while it starts workers.
+
+    Workers inherit the mask: a Ctrl-C at the terminal, which goes to the whole
+    process group, reaches only this process, never a worker in the middle of
+    its start-up; a termination signal sent to a starting worker waits until
+    it has put back the default action. Here they come through once released.
+    """
+    if not hasattr(signal, "pthread_sigmask"):
+        yield
+        return
+    previous = signal.pthread_sigmask(signal.SIG_BLOCK, set(ENDING_SIGNALS))
+    try:
+        yield
+    finally:
+        signal.pthread_sigmask(signal.SIG_SETMASK, previous)
+
+
+def _pool_context() -> multiprocessing.context.BaseContext | None:
+    """Fork the workers from this process while it runs no other thread.
+
+    A forked worker starts at once with all that is already imported, where a
+    worker of the default start method starts a new interpreter that imports
+    the tool again (a quarter of a second, more than a few megabytes of text
+    take to stem). Forking a process that runs other threads can deadlock, so
+    then (main() called from a threaded program) the default is kept.
+    """
+    import multiprocessing
+    import threading
+
+    if threading.active_count() == 1 and "fork" in multiprocessing.get_all_start_methods():
+        return multiprocessing.get_context("fork")
+    return None
+
+
+_worker_job: Job | None = None
+
+
+def _start_worker(job: Job, parent: int | None) -> None:
+    global _worker_job
+    _worker_job = job
+    if sys.platform.startswith("linux"):
+        import ctypes
+
+        # Killed by the kernel when the thread that forked it ends, which is
+        # the command's main thread: a command killed with -9 leaves no worker.
+        libc = ctypes.CDLL(None, use_errno=True)
+        libc.prctl(_PR_SET_PDEATHSIG, signal.SIGKILL, 0, 0, 0)
+        # The command may have died before the request was made: then this
+        # process was already handed to another parent.
+        if parent is not None and os.getppid() != parent:
+            os._exit(1)
+    # The command reports an interrupt, once; termination takes its default
+    # action here, rather than the command's handler, which forking copied.
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+    for ending in ENDING_SIGNALS:
+        if ending != signal.SIGINT:
+            signal.signal(ending, signal.SIG_DFL)
+    if hasattr(signal, "pthread_sigmask"):
+        signal.pthread_sigmask(signal.SIG_UNBLOCK, set(ENDING_SIGNALS) - {signal.SIGINT})
+
+
+def _started() -> None:
+    """The first task, which shows that the workers have started."""
+
+
+def _work_in_worker(chunk: Chunk) -> Done:
+    assert _worker_job is not None
+    return _work(_worker_job, chunk)

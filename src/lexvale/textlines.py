@@ -1,0 +1,48 @@
+"""Running text stemmed a line at a time: each line becomes the stems of its words, separated by spaces."""
+
+from __future__ import annotations
+
+from .work import Done
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from .chunks import Chunk
+    from .work import Job
+
+__all__ = ["stem_text"]
+
+
+def stem_text(job: Job, chunk: Chunk) -> Done:
+    """The stems of a chunk's lines, one output line per line that ends in the chunk."""
+    assert job.analyzer is not None
+    analyzer = job.analyzer
+    bad: list[int] = []
+    try:
+        lines = chunk.data.decode("utf-8").split("\n")
+    except UnicodeDecodeError:
+        lines = []
+        for index, raw in enumerate(bytes(chunk.data).split(b"\n")):
+            try:
+                lines.append(raw.decode("utf-8"))
+            except UnicodeDecodeError:
+                lines.append(raw.decode("utf-8", "replace"))  # U+FFFD is no letter: words part there
+                bad.append(index)
+    out = []
+    words = 0
+    for line in lines:
+        stems = analyzer(line)
+        words += len(stems)
+        out.append(" ".join(stems))
+    if chunk.ends:
+        out.append("")
+    return Done(
+        ("\n".join(out).encode("utf-8"),),
+        words,
+        len(lines) - (0 if chunk.ends else 1),
+        len(chunk.data) + (1 if chunk.ends else 0),
+        tuple(bad),
+        chunk.continues,
+        chunk.ends,
+        first_has_stems=bool(out[0]),
+        last_has_stems=bool(out[len(lines) - 1]),
+    )
