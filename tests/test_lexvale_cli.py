@@ -669,3 +669,35 @@ def test_console_script_and_module_are_the_same_tool(args, data):
     for command in console_script_commands():
         script = subprocess.run([*command, *args], input=data, capture_output=True, env=CHILD_ENV, timeout=300)
         assert (script.returncode, script.stdout, script.stderr) == (module.returncode, module.stdout, module.stderr)
+
+
+@pytest.mark.parametrize(
+    "args, text, expected",
+    [
+        (["--stopwords", "snowball"], "The cats of the world\n", "cat world\n"),
+        (["-l", "de", "--stopwords", "snowball"], "Die Katzen und der Hund\n", "katz hund\n"),
+    ],
+)
+def test_snowballs_stop_list_from_the_command_line(args, text, expected, capsys, monkeypatch):
+    import io
+
+    monkeypatch.setattr("sys.stdin", io.TextIOWrapper(io.BytesIO(text.encode())))
+    assert main(["--text", *args]) == 0
+    assert capsys.readouterr().out == expected
+
+
+def test_word_files_are_read_in_snowballs_format(tmp_path, capsys, monkeypatch):
+    import io
+
+    stop = tmp_path / "stop.txt"
+    stop.write_text("the | definite article\na an |indefinite\n| cats commented out\n", encoding="utf-8")
+    monkeypatch.setattr("sys.stdin", io.TextIOWrapper(io.BytesIO(b"The cats an apple\n")))
+    assert main(["--text", "--stopwords", str(stop)]) == 0
+    assert capsys.readouterr().out == "cat appl\n"
+
+
+def test_a_language_without_a_stop_list_is_one_line(capsys):
+    assert main(["--text", "-l", "el", "--stopwords", "snowball", "-i", "/dev/null"]) == 2
+    assert capsys.readouterr().err.strip().endswith("these have one: danish, dutch, dutch_porter, english, finnish, "
+                                                     "french, german, hungarian, indonesian, irish, italian, norwegian, "
+                                                     "porter, portuguese, russian, sesotho, spanish, swedish")

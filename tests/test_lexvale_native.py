@@ -86,11 +86,16 @@ def test_both_paths_agree_on_any_text_with_every_setting(text, options):
 @large_corpus
 def test_both_paths_agree_on_every_code_point():
     fast, slow = both(language="english")
+    native_lines = 0
     for start in range(1, sys.maxunicode + 1, 8192):
         chunk = range(start, min(start + 8192, sys.maxunicode + 1))
-        # Each character alone, after a letter and a digit, and before a letter.
-        text = " ".join(f"{chr(c)} a{chr(c)}1 {chr(c)}b" for c in chunk)
+        # Each character on a line of its own: alone, after a letter and a
+        # digit, and before a letter; so that a character the native pass
+        # leaves to Python takes only its own line there.
+        text = "\n".join(f"{chr(c)} a{chr(c)}1 {chr(c)}b" for c in chunk if c != 10)
         assert fast(text) == slow(text), hex(start)
+        native_lines += len(text.split("\n")) - len(fast._state.native.lines(text, False)[1])
+    assert native_lines > 0.9 * sys.maxunicode
 
 
 def fortunes():
@@ -201,6 +206,22 @@ def test_one_analyzer_shared_by_threads_gives_the_serial_results():
     for thread in threads:
         thread.join()
     assert all(results[i] == expected for i in range(4))
+
+
+def test_settings_and_text_the_native_pass_leaves_to_python():
+    class Text(str):
+        def lower(self):
+            return "changed"
+
+    fast, slow = both(stopwords=["\ud800", "the"], protected=["a\udc00"], overrides={"x\udc00": "y"})
+    for text in (Text("The Cats"), "The Cats", "x\udc00 the"):
+        assert outcome(fast, text) == outcome(slow, text)
+        assert outcome(fast.tokens, text) == outcome(slow.tokens, text)
+    # A final sigma does not depend on an "İ" elsewhere in the text.
+    for text in ("İ\n½ΑΣ", "½ΑΣ\nİ", "İ ½ΑΣ"):
+        assert fast(text) == slow(text) and fast.tokens(text) == slow.tokens(text), text
+    irish_fast, irish_slow = both(language="irish")
+    assert irish_fast.stem_words(["nAthair\0tAthair"]) == irish_slow.stem_words(["nAthair\0tAthair"])
 
 
 def test_tokens_are_lexvales_tokens():

@@ -367,6 +367,11 @@ PyObject* analyse_words(PassObject* self, PyObject* words, bool prepare_now) noe
                 }
                 return copy_span(data, 0, length, key);
             }
+            if (self->how.irish && self->how.lowercase && std::find(data, data + length, 0) != data + length) {
+                // The pure-Python path takes a NUL as parting words, each with its own mutation.
+                fine = false;
+                return true;
+            }
             if (!PyUnicode_IS_ASCII(word.get())) {
                 bool confirm = false;
                 if (check_text(data, length, self->how, false, confirm) == Scan::python) {

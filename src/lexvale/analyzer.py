@@ -203,9 +203,19 @@ def _build(params: dict[str, Any]) -> _State:
     return state
 
 
+def _encodable(word: str) -> bool:
+    try:
+        word.encode()
+    except UnicodeEncodeError:
+        return False
+    return True
+
+
 def _native_pass(state: _State) -> Any:
     """The native pass for the state's settings: its words of settings and their results made here."""
-    words = sorted(state.stopwords | state.fixed.keys())
+    # A word with a lone surrogate never reaches the native pass (it goes to
+    # the pure-Python path, which raises as the stemmer does), and has no key.
+    words = sorted(word for word in state.stopwords | state.fixed.keys() if _encodable(word))
     results = _stems(state, words, use_native=False)
     entries = {word: (result, word in state.stopwords) for word, result in zip(words, results)}
     folding = functools.partial(fold, form=state.preparation.normalize) if state.fold_accents else None
@@ -306,9 +316,15 @@ class Analyzer:
     analyzer is not hashable. ``copy.replace(analyzer, stopwords=...)`` makes
     a changed copy.
 
-    It stems through ``lexvale.stemmer``, the calling thread's own stemmer,
-    so one analyzer may be used by many threads at once and sent to other
-    processes.
+    One analyzer may be used by many threads at once and sent to other
+    processes. Its native pass (see ``lexvale.native``) keeps one table and
+    one libstemmer handle, used only while the calling thread holds the
+    interpreter's lock (the module declares no free-threading support, so a
+    free-threaded interpreter turns the lock on for it); the pure-Python
+    path stems through ``lexvale.stemmer``, the calling thread's own stemmer.
+    The settings are kept as given, as scikit-learn's ``clone`` requires: a
+    list of stop words changed after the analyzer was made changes its
+    copies and pickles, not the analyzer; give a tuple or frozenset.
 
     Anything but a ``str`` where text or a word is expected raises
     ``TypeError`` naming its type.
@@ -463,7 +479,7 @@ class Analyzer:
         if not isinstance(text, str):
             raise TypeError(f"Analyzer takes a str, not {type(text).__name__}")
         state = self._state
-        if state.native is None:
+        if state.native is None or type(text) is not str:  # a subclass's methods may differ from str's
             return _ngrams(state, _stems_of_text(state, text))
         stems = state.native.text(text)
         if stems is None:
@@ -490,7 +506,7 @@ class Analyzer:
         if not isinstance(text, str):
             raise TypeError(f"Analyzer.tokens takes a str, not {type(text).__name__}")
         state = self._state
-        if state.native is not None:
+        if state.native is not None and type(text) is str:
             found: list[Token] | None = state.native.tokens(text)
             if found is None:
                 found, holes = state.native.lines(text, True)

@@ -74,9 +74,13 @@ def _parser() -> argparse.ArgumentParser:
                         help="running text: each line becomes the stems of its words, separated by spaces")
     parser.add_argument("--no-lowercase", action="store_true", help="with --text: stem words as they are written")
     parser.add_argument("--normalize", choices=list(_NORMAL_FORMS),
-                        help="with --text: Unicode normal form to put text in first (default: NFC)")
-    parser.add_argument("--stopwords", metavar="FILE", help="with --text: drop the words listed in FILE")
-    parser.add_argument("--protected", metavar="FILE", help="with --text: keep the words listed in FILE unstemmed")
+                        help="with --text: Unicode normal form to put text in first (default: NFKC)")
+    parser.add_argument("--stopwords", metavar="FILE",
+                        help="with --text: drop the words listed in FILE (Snowball's format: '|' starts a comment, "
+                        "several words may share a line), or 'snowball' for Snowball's stop list of the language "
+                        "(a file of that name: ./snowball)")
+    parser.add_argument("--protected", metavar="FILE",
+                        help="with --text: keep the words listed in FILE (Snowball's format) unstemmed")
     parser.add_argument("--cache", type=int, metavar="N",
                         help=f"stem cache size (default: 0 for a word list, whose words rarely repeat; "
                         f"{_TEXT_CACHE} with --text)")
@@ -119,19 +123,22 @@ def parse(argv: Sequence[str] | None) -> Options:
         pairs=args.pairs,
         text=args.text,
         lowercase=not args.no_lowercase,
-        normalize=_NORMAL_FORMS[args.normalize or "NFC"],
+        normalize=_NORMAL_FORMS[args.normalize or "NFKC"],
         stopwords=args.stopwords,
         protected=args.protected,
     )
 
 
 def read_word_file(path: str) -> list[str]:
-    """The words of a --stopwords or --protected file: UTF-8, separated by white space."""
+    """The words of a --stopwords or --protected file, in Snowball's format (see lexvale.read_word_list)."""
+    from .stoplists import read_word_list
+
     try:
-        with open(path, encoding="utf-8") as handle:
-            return handle.read().split()
-    except (OSError, UnicodeDecodeError) as error:
-        raise CommandError(f"cannot read {path}: {getattr(error, 'strerror', None) or error}") from None
+        return read_word_list(path)
+    except OSError as error:
+        raise CommandError(f"cannot read {path}: {error.strerror or error}") from None
+    except ValueError as error:
+        raise CommandError(f"cannot read {error}") from None
 
 
 def job_of(options: Options) -> Job:
@@ -140,12 +147,18 @@ def job_of(options: Options) -> Job:
         return Job(options.language, options.cache_size, options.pairs, None)
     from .analyzer import Analyzer
 
-    analyzer = Analyzer(
-        options.language,
-        lowercase=options.lowercase,
-        normalize=options.normalize,
-        stopwords=read_word_file(options.stopwords) if options.stopwords else (),
-        protected=read_word_file(options.protected) if options.protected else (),
-        cache_size=options.cache_size,
-    )
+    try:
+        analyzer = Analyzer(
+            options.language,
+            lowercase=options.lowercase,
+            normalize=options.normalize,
+            stopwords=(
+                "snowball" if options.stopwords == "snowball"
+                else read_word_file(options.stopwords) if options.stopwords else ()
+            ),
+            protected=read_word_file(options.protected) if options.protected else (),
+            cache_size=options.cache_size,
+        )
+    except ValueError as error:  # a language without a built-in stop list
+        raise CommandError(str(error)) from None
     return Job(options.language, options.cache_size, False, analyzer)

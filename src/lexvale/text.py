@@ -240,9 +240,11 @@ class Preparation:
                     offsets = _compose(offsets, step)
             lowered = lower_text(text, self.language)
             if len(lowered) != len(text):
-                # Character by character; only final sigma depends on context,
-                # and words with a capital sigma are prepared again alone.
-                lowered, step = _lower_mapped(text, self.language)
+                # The offsets character by character: final sigma, the one
+                # rule that depends on context, keeps the length.
+                by_character, step = _lower_mapped(text, self.language)
+                if len(by_character) != len(lowered):
+                    lowered = by_character
                 offsets = _compose(offsets, step)
             text = lowered
         return text, offsets
