@@ -82,6 +82,9 @@ def _stop(pool: ProcessPoolExecutor) -> None:
     if call_queue is not None:
         call_queue.cancel_join_thread()
     pool.kill_workers()
+    # And the pool's manager thread told to end now, which the interpreter
+    # joins at exit.
+    pool.shutdown(wait=False, cancel_futures=True)
 
 
 def _until_long_line(chunks: Iterator[Chunk], held: list[Chunk]) -> Iterator[Chunk]:
