@@ -272,7 +272,8 @@ def test_the_pass_leaves_no_reference_behind(method):
         action()
     gc.collect()
     after = sys.gettotalrefcount(), sys.getallocatedblocks()
-    assert after[0] - before[0] < 30 and after[1] - before[1] < 30
+    # A leak of one reference per call shows as 2000; caches filled on the way add a few dozen.
+    assert after[0] - before[0] < 200 and after[1] - before[1] < 200
 
 
 MEMORY_SWEEP = r'''
@@ -332,6 +333,7 @@ def test_memory_running_out_anywhere_leaves_a_working_analyzer(operation):
     assert int(run.stdout.split()[1]) > 20  # the sweep reached well into the operation
 
 
+@pytest.mark.skipif(hasattr(sys, "gettotalrefcount"), reason="the debug build's reference macros call private functions")
 def test_the_native_module_imports_no_private_interpreter_symbol():
     from lexvale import _analysis
 
