@@ -1,4 +1,4 @@
-// The LineStemmer type's specification, for the module to create it from.
+// The LineStemmer type's PyType_Spec, for the module to create it from.
 #pragma once
 
 #include <Python.h>

@@ -1,4 +1,4 @@
-// The Pass type's specification, for the module to create it from.
+// The Pass type's PyType_Spec, for the module to create it from.
 #pragma once
 
 #include <Python.h>
