@@ -75,16 +75,20 @@ def results(job: Job, chunks: Iterable[Chunk], jobs: int) -> Generator[Done]:
 
 def _stop(pool: ProcessPoolExecutor) -> None:
     """Kills the workers at once, and lets the command exit while chunks are still on their way to them."""
-    # The pool's queue thread may be blocked writing a chunk into the pipe no
-    # worker reads any more; joined at exit, as a queue's thread is, it would
-    # keep the command from ever ending.
+    # The executor offers no way to abandon its queues, and the interpreter
+    # joins its threads at exit, so two of them are let go by hand. The queue
+    # thread may be blocked writing a chunk into the pipe no worker reads any
+    # more. The manager thread may be blocked reading a result that a killed
+    # worker left half-written: once this process has closed its own copy of
+    # the pipe's writing end, the workers' deaths close the others and the
+    # read ends.
     call_queue = getattr(pool, "_call_queue", None)
+    result_writer = getattr(getattr(pool, "_result_queue", None), "_writer", None)
     if call_queue is not None:
         call_queue.cancel_join_thread()
-    pool.kill_workers()
-    # And the pool's manager thread told to end now, which the interpreter
-    # joins at exit.
-    pool.shutdown(wait=False, cancel_futures=True)
+    pool.kill_workers()  # which also tells the manager thread to end
+    if result_writer is not None:
+        result_writer.close()
 
 
 def _until_long_line(chunks: Iterator[Chunk], held: list[Chunk]) -> Iterator[Chunk]:
