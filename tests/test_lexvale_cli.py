@@ -45,11 +45,13 @@ ODD_INPUTS = {
 # Children run the same build of the modules as this process.
 CHILD_ENV = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
 LEXVALE = [sys.executable, "-m", "lexvale"]
+# The native module's path and the pure-Python one, which must write the same bytes.
+PATHS = {"native": CHILD_ENV, "pure Python": dict(CHILD_ENV, LEXVALE_NO_EXTENSIONS="1")}
 
 
-def lexvale_command(*args, **options):
+def lexvale_command(*args, env=CHILD_ENV, **options):
     options.setdefault("timeout", 300)
-    return subprocess.run([*LEXVALE, *args], capture_output=True, env=CHILD_ENV, **options)
+    return subprocess.run([*LEXVALE, *args], capture_output=True, env=env, **options)
 
 
 def lexvale_process(*args, **options):
@@ -101,20 +103,22 @@ def test_word_lists_come_out_as_stemwords_writes_them(language, pairs, tmp_path)
     words = tmp_path / "words"
     words.write_bytes(sample(DICTIONARIES[language]))
     expected = stemwords_command("-l", language, *pairs, "-i", str(words)).stdout
-    result = lexvale_command("-l", language, *pairs, "-i", str(words))
-    assert result.returncode == 0, result.stderr
-    assert result.stdout == expected
+    for path, env in PATHS.items():
+        result = lexvale_command("-l", language, *pairs, "-i", str(words), env=env)
+        assert (path, result.returncode, result.stderr) == (path, 0, b"")
+        assert result.stdout == expected, path
 
 
+@pytest.mark.parametrize("path", PATHS)
 @pytest.mark.parametrize("case", ODD_INPUTS)
-def test_odd_files_come_out_as_stemwords_writes_them(case, tmp_path):
+def test_odd_files_come_out_as_stemwords_writes_them(case, path, tmp_path):
     data = ODD_INPUTS[case]
-    path = tmp_path / "words"
-    path.write_bytes(data)
+    words = tmp_path / "words"
+    words.write_bytes(data)
     for pairs in ([], ["-p"]):
-        expected = stemwords_command("-l", "english", *pairs, "-i", str(path)).stdout
-        assert lexvale_command(*pairs, "-i", str(path)).stdout == expected
-        assert lexvale_command(*pairs, input=data).stdout == expected  # from standard input too
+        expected = stemwords_command("-l", "english", *pairs, "-i", str(words)).stdout
+        assert lexvale_command(*pairs, "-i", str(words), env=PATHS[path]).stdout == expected
+        assert lexvale_command(*pairs, input=data, env=PATHS[path]).stdout == expected  # from standard input too
 
 
 def test_bytes_that_are_not_utf8_are_stemmed_as_libstemmer_stems_them():

@@ -8,14 +8,19 @@ strings are; bytes that are not UTF-8 are stemmed as libstemmer stems them.
 
 from __future__ import annotations
 
+import threading
+
 import Davuzod
 
+from . import native
+from .languages import resolve
 from .stemmers import stemmer
 from .work import CommandError, Done
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from collections.abc import Callable, Sequence
+    from typing import Any
 
     from .chunks import Chunk
     from .work import Job
@@ -26,8 +31,33 @@ __all__ = ["stem_long_line", "stem_word_list"]
 _LOWER_SLICE = 1 << 20
 
 
+class _PerThread(threading.local):
+    def __init__(self) -> None:
+        # A native line stemmer holds libstemmer's handle, which serves one caller at a time.
+        self.line_stemmers: dict[str, Any] = {}
+
+
+_local = _PerThread()
+
+
+def _line_stemmer(language: str) -> Any:
+    """This thread's native line stemmer for `language`, or None where the native module is not used."""
+    line_stemmers = _local.line_stemmers
+    try:
+        return line_stemmers[language]
+    except KeyError:
+        found = line_stemmers[language] = native.line_stemmer(resolve(language))
+        return found
+
+
 def stem_word_list(job: Job, chunk: Chunk) -> Done:
     """The stems of a chunk of short lines."""
+    line_stemmer = _line_stemmer(job.language)
+    if line_stemmer is not None:
+        # One native pass: split, lower-case, stem and write, with no object per line.
+        data = chunk.data if type(chunk.data) is bytes else bytes(chunk.data)
+        lines = data.count(b"\n") + 1
+        return Done((line_stemmer.stem_lines(data, job.pairs),), lines, lines, len(data) + 1)
     lowered = chunk.data.lower()  # bytes.lower: ASCII letters only, as stemwords does
     stem_words = stemmer(job.language, job.cache_size).stemWords
     lines_ended = lowered.count(b"\n") + 1
