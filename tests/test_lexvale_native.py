@@ -345,15 +345,23 @@ def test_the_native_module_imports_no_private_interpreter_symbol():
     assert run.returncode == 0, run.stdout + run.stderr
 
 
+LINE_CHUNKS = {
+    "mixed": b"\n".join(
+        [b"Running", b"CATS", b"", b"na\xc3\xafve", b"\xff\xfe bytes", b"tab\tand CR\r", b"x\x00y", b"  spaced ",
+         b"\xc3\x89T\xc3\x89"] + [f"word{n}s".encode() for n in range(5000)] + [b"last line without newline"]),
+    # Output that starts with nothing to copy.
+    "one empty line": b"",
+    "empty lines first": b"\n\ncats",
+}
+
+
+@pytest.mark.parametrize("chunk", LINE_CHUNKS.values(), ids=LINE_CHUNKS)
 @pytest.mark.parametrize("pairs", [False, True])
-def test_line_stemmer_writes_what_stemwords_writes(pairs, tmp_path):
+def test_line_stemmer_writes_what_stemwords_writes(chunk, pairs, tmp_path):
     from conftest import stemwords_program
 
     program = stemwords_program()
-    lines = [b"Running", b"CATS", b"", b"na\xc3\xafve", b"\xff\xfe bytes", b"tab\tand CR\r", b"x\x00y", b"  spaced ",
-             b"\xc3\x89T\xc3\x89"] + [f"word{n}s".encode() for n in range(5000)] + [b"last line without newline"]
-    chunk = b"\n".join(lines)
-    (tmp_path / "in").write_bytes(chunk)
+    (tmp_path / "in").write_bytes(chunk + b"\n")  # a chunk's last line comes without its newline
     run = subprocess.run([program, "-l", "english", *(["-p"] if pairs else []), "-i", str(tmp_path / "in"),
                           "-o", str(tmp_path / "out")], capture_output=True)
     assert run.returncode == 0, run.stderr

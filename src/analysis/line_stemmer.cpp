@@ -33,6 +33,9 @@ public:
     ~Output() { PyMem_Free(data_); }
 
     bool append(const void* bytes, std::size_t size) noexcept {
+        if (size == 0) {  // nothing to copy, perhaps into no buffer yet
+            return true;
+        }
         if (size_ + size > capacity_) {
             std::size_t capacity = capacity_ == 0 ? 1 << 16 : capacity_;
             while (capacity < size_ + size) {
