@@ -49,6 +49,23 @@ LEXVALE = [sys.executable, "-m", "lexvale"]
 PATHS = {"native": CHILD_ENV, "pure Python": dict(CHILD_ENV, LEXVALE_NO_EXTENSIONS="1")}
 
 
+@pytest.fixture(autouse=True, scope="module")
+def interrupts_reach_the_tool():
+    """Ctrl-C's signal handled in the commands started here, even when the tests run in the background.
+
+    A shell starts a background job with the interrupt signal ignored, and
+    an ignored signal stays ignored in the children.
+    """
+    if signal.getsignal(signal.SIGINT) != signal.SIG_IGN:
+        yield
+        return
+    signal.signal(signal.SIGINT, signal.default_int_handler)
+    try:
+        yield
+    finally:
+        signal.signal(signal.SIGINT, signal.SIG_IGN)
+
+
 def lexvale_command(*args, env=CHILD_ENV, **options):
     options.setdefault("timeout", 300)
     return subprocess.run([*LEXVALE, *args], capture_output=True, env=env, **options)
