@@ -56,8 +56,8 @@ def stem_word_list(job: Job, chunk: Chunk) -> Done:
     if line_stemmer is not None:
         # One native pass: split, lower-case, stem and write, with no object per line.
         data = chunk.data if type(chunk.data) is bytes else bytes(chunk.data)
-        lines = data.count(b"\n") + 1
-        return Done((line_stemmer.stem_lines(data, job.pairs),), lines, lines, len(data) + 1)
+        line_count = data.count(b"\n") + 1
+        return Done((line_stemmer.stem_lines(data, job.pairs),), line_count, line_count, len(data) + 1)
     lowered = chunk.data.lower()  # bytes.lower: ASCII letters only, as stemwords does
     stem_words = stemmer(job.language, job.cache_size).stemWords
     lines_ended = lowered.count(b"\n") + 1
