@@ -62,11 +62,15 @@ RELEASE_ONLY_TESTS = tests/test_lexvale_analyzer.py tests/test_lexvale_cli.py te
 	tests/test_internal_names.py tests/test_lexvale_preparation.py tests/test_lexvale_tokens.py \
 	tests/test_lexvale_stoplists.py tests/test_lexvale_sklearn.py
 
+# Each run spreads its tests over two processes (pytest-xdist), and the two
+# runs go side by side: the cores stay busy until the last test ends.
+PYTEST_PROCESSES ?= -n 2
+
 test: build build-debug
 	@$(MAKE) --no-print-directory -j2 --output-sync=recurse test-release test-debug
 
 test-release:
-	PYTHONPATH=$(CURDIR)/$(RELEASE_DIR):$(CURDIR)/src $(PYTHON) -m pytest
+	PYTHONPATH=$(CURDIR)/$(RELEASE_DIR):$(CURDIR)/src $(PYTHON) -m pytest $(PYTEST_PROCESSES)
 
 test-debug:
 	PYTHONPATH=$(CURDIR)/$(DEBUG_DIR):$(CURDIR)/src $(PYTHON_DEBUG) -m pytest -p no:cacheprovider \

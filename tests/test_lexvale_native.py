@@ -163,6 +163,7 @@ def test_both_paths_agree_on_debians_word_lists(path):
         assert fast.stem_words(words) == slow.stem_words(words)
 
 
+@large_corpus  # every code point, compared in Python: nothing for the debug interpreter to check
 def test_the_character_tables_are_what_the_interpreter_says():
     run = subprocess.run([sys.executable, str(ROOT / "tools" / "unicode_tables.py"), "--check"],
                          capture_output=True, text=True)
