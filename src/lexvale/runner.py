@@ -106,8 +106,12 @@ def _start_pool(job: Job, jobs: int) -> ProcessPoolExecutor:
 
     context = _pool_context()
     forks = context is not None
-    if forks and sys.platform.startswith("linux"):
-        import ctypes  # noqa: F401  (imported once here rather than in each worker)
+    if forks:
+        from . import native
+
+        native.available()  # the native module loaded once here, rather than in each worker
+        if sys.platform.startswith("linux"):
+            import ctypes  # noqa: F401  (imported once here rather than in each worker)
     pool: ProcessPoolExecutor | None = None
     try:
         with _ending_signals_held():
