@@ -163,6 +163,28 @@ def test_both_paths_agree_on_debians_word_lists(path):
         assert fast.stem_words(words) == slow.stem_words(words)
 
 
+@pytest.mark.parametrize("form", ["NFC", "NFKC"])
+@pytest.mark.parametrize(
+    "text, native_alone",
+    [
+        # Stress marks after capitals, as Russian dictionaries write them: the
+        # lower case joins no mark, so the pass keeps the text.
+        ("Осо́бый район, Респу́блика\n«Исламская» Респу́блика…", True),
+        ("Écrit À LA MAX\u0301", True),
+        # The lower case of "J" joins the caron: the pure-Python path prepares it.
+        ("J\u030cosé and more", False),
+        ("one line\nJ\u030c\nanother line", False),
+    ],
+)
+def test_capitals_before_marks_are_kept_where_their_lower_case_joins_no_mark(text, native_alone, form):
+    fast, slow = both(language="russian", normalize=form)
+    assert (fast._state.native.text(text) is not None) == native_alone
+    assert fast(text) == slow(text)
+    assert fast.tokens(text) == slow.tokens(text)
+    words = text.split()
+    assert fast.stem_words(words) == slow.stem_words(words)
+
+
 @large_corpus  # every code point, compared in Python: nothing for the debug interpreter to check
 def test_the_character_tables_are_what_the_interpreter_says():
     run = subprocess.run([sys.executable, str(ROOT / "tools" / "unicode_tables.py"), "--check"],

@@ -193,6 +193,30 @@ int confirm_normal(PassObject* self, PyObject* text) noexcept {
     return PyObject_IsTrue(answer.get());
 }
 
+// Whether a word marked unsure (KeyBuffer::unsure) is in the pass's normal
+// form: 1 it is, 0 it is not (the pure-Python path prepares it), -1 error.
+int confirm_word(PassObject* self, const KeyBuffer& key) noexcept {
+    Ref word = Ref::steal(PyUnicode_DecodeUTF8(key.data(), key.size(), nullptr));
+    if (!word) {
+        return -1;
+    }
+    return confirm_normal(self, word.get());
+}
+
+// Both checks a word of running text may need: text[start:end] in the normal
+// form as written (KeyBuffer::span_unsure), and after lower-casing
+// (KeyBuffer::unsure). 1, 0 or -1 as for confirm_word.
+int confirm_text_word(PassObject* self, PyObject* text, Py_ssize_t start, Py_ssize_t end, const KeyBuffer& key) noexcept {
+    if (key.span_unsure()) {
+        Ref span = Ref::steal(PyUnicode_Substring(text, start, end));
+        int normal = span ? confirm_normal(self, span.get()) : -1;
+        if (normal <= 0) {
+            return normal;
+        }
+    }
+    return key.unsure() ? confirm_word(self, key) : 1;
+}
+
 template <typename Char>
 PyObject* analyse_text(PassObject* self, PyObject* text, const Char* data, Py_ssize_t length, Mode mode) noexcept {
     bool prepare_now = mode != Mode::prepared;
@@ -205,11 +229,19 @@ PyObject* analyse_text(PassObject* self, PyObject* text, const Char* data, Py_ss
     }
     KeyBuffer key;
     bool confirm = false;
+    bool not_normal = false;  // a word marked unsure was not in the normal form
     Scan scan = scan_words(data, length, self->how, prepare_now, key, confirm,
                            [&](Py_ssize_t start, Py_ssize_t end, const KeyBuffer& word) {
+                               if (word.unsure() || word.span_unsure()) {
+                                   int normal = confirm_text_word(self, text, start, end, word);
+                                   if (normal <= 0) {
+                                       not_normal = normal == 0;
+                                       return false;
+                                   }
+                               }
                                return collector.add(start, end, word);
                            });
-    if (scan == Scan::python || (scan == Scan::error && collector.too_long())) {
+    if (scan == Scan::python || (scan == Scan::error && (collector.too_long() || not_normal))) {
         Py_RETURN_NONE;
     }
     if (scan == Scan::error) {
@@ -244,12 +276,21 @@ PyObject* analyse_lines(PassObject* self, PyObject* text, const Char* data, Py_s
         const Char* newline = std::find(data + start, data + length, Char('\n'));
         Py_ssize_t end = newline - data;
         bool confirm = false;
+        bool not_normal = false;
         Py_ssize_t kept = collector.size();
         Scan scan = scan_words(data + start, end - start, self->how, true, key, confirm,
                                [&](Py_ssize_t word_start, Py_ssize_t word_end, const KeyBuffer& word) {
+                                   if (word.unsure() || word.span_unsure()) {
+                                       int normal =
+                                           confirm_text_word(self, text, start + word_start, start + word_end, word);
+                                       if (normal <= 0) {
+                                           not_normal = normal == 0;
+                                           return false;
+                                       }
+                                   }
                                    return collector.add(start + word_start, start + word_end, word);
                                });
-        if (scan == Scan::error && !collector.too_long()) {
+        if (scan == Scan::error && !collector.too_long() && !not_normal) {
             return nullptr;
         }
         bool hole = scan != Scan::done;
@@ -390,6 +431,14 @@ PyObject* analyse_words(PassObject* self, PyObject* words, bool prepare_now) noe
                 }
             }
             Scan prepared = prepare_span(data, 0, length, self->how, key);
+            if (prepared == Scan::done && key.unsure()) {
+                int normal = confirm_word(self, key);
+                if (normal < 0) {
+                    return false;
+                }
+                fine = normal == 1;
+                return true;
+            }
             fine = prepared == Scan::done;
             return prepared != Scan::error;
         };

@@ -34,8 +34,23 @@ public:
         }
     }
 
-    void clear() noexcept { size_ = 0; }
+    void clear() noexcept {
+        size_ = 0;
+        unsure_ = false;
+        span_unsure_ = false;
+    }
     const char* data() const noexcept { return data_; }
+
+    // Set for a word whose lower case may have joined a mark the text wrote
+    // after a capital (such as "J" and a caron): it stands only if it is in
+    // the normal form, as the pure-Python path's next round would leave it.
+    bool unsure() const noexcept { return unsure_; }
+    void set_unsure() noexcept { unsure_ = true; }
+
+    // Set for a word that holds a character which may be outside the normal
+    // form: it stands only if the text's own span of it is in the normal form.
+    bool span_unsure() const noexcept { return span_unsure_; }
+    void set_span_unsure() noexcept { span_unsure_ = true; }
     Py_ssize_t size() const noexcept { return static_cast<Py_ssize_t>(size_); }
 
     bool put_ascii(char byte) noexcept {
@@ -91,6 +106,8 @@ private:
     }
 
     char inline_[256];
+    bool unsure_ = false;
+    bool span_unsure_ = false;
     char* data_ = inline_;
     std::size_t size_ = 0;
     std::size_t capacity_ = sizeof(inline_);
@@ -168,16 +185,21 @@ Scan check_text(const Char* data, Py_ssize_t length, const Preparing& how, bool 
 
 // Appends the prepared bytes of data[start:end], a word (or what is taken as
 // one): the typographic apostrophe made "'", and lower case as the language
-// writes it. With `confirm_normal`, each character is inspected as it goes
-// (inspect_char, in running text); without, the caller has checked them all.
-// Scan::python when a character needs the pure-Python path, or when the
-// word's lower case leaves the normal form (an upper-case letter before a
-// combining mark that its lower case joins, such as "J" and a caron).
+// writes it. With `inspect`, each character is inspected as it goes
+// (inspect_char, in running text), and a word that holds one which may be
+// outside the normal form is marked for the caller to confirm (a word's
+// normal form does not depend on the separators around it); without, the
+// caller has checked them all.
+// Scan::python when a character needs the pure-Python path. A word whose
+// lower case may leave the normal form (an upper-case letter before a
+// combining mark that its lower case may join, such as "J" and a caron) is
+// marked unsure, for the caller to confirm.
 template <typename Char>
 Scan prepare_span(const Char* data, Py_ssize_t start, Py_ssize_t end, const Preparing& how, KeyBuffer& key,
-                  bool* confirm_normal = nullptr) noexcept {
+                  bool inspect = false) noexcept {
     bool changed = false;
     bool marked = false;
+    bool maybe_not_normal = false;
     Py_ssize_t k = start;
     std::uint32_t first = start < end ? data[start] : 0;
     if (how.lowercase && how.irish && end - start >= 2 && (first == 'n' || first == 't')) {
@@ -201,8 +223,8 @@ Scan prepare_span(const Char* data, Py_ssize_t start, Py_ssize_t end, const Prep
             }
             continue;
         }
-        if (confirm_normal != nullptr && code >= 0x80 &&
-            inspect_char(code, char_record(code).bits, how, how.harmless, *confirm_normal) == Scan::python) {
+        if (inspect && code >= 0x80 &&
+            inspect_char(code, char_record(code).bits, how, how.harmless, maybe_not_normal) == Scan::python) {
             return Scan::python;
         }
         std::uint32_t out = code;
@@ -237,7 +259,10 @@ Scan prepare_span(const Char* data, Py_ssize_t start, Py_ssize_t end, const Prep
     }
     // A mark the text wrote after a letter whose lower case may join it.
     if (changed && marked && how.unsure != 0) {
-        return Scan::python;
+        key.set_unsure();
+    }
+    if (maybe_not_normal) {
+        key.set_span_unsure();
     }
     return Scan::done;
 }
@@ -271,10 +296,11 @@ bool has_surrogate(const Char* data, Py_ssize_t length) noexcept {
 // Reads the words of `data` and calls `word(start, end, key)` for each, in
 // order, with its prepared bytes in `key`; `word` returns false to stop with
 // an error set. With `prepare_now`, `data` is the text as given: every
-// character is inspected (inspect_char: Scan::python, or `confirm_normal`
-// set for the caller to have the whole confirmed before it trusts the
-// words) and each word is prepared here. Otherwise `data` is text the
-// pure-Python path prepared.
+// character is inspected (inspect_char: Scan::python; `confirm_normal` set
+// by one between words, for the caller to have the whole text confirmed
+// before it trusts the words; a word marked by prepare_span, for the
+// caller to confirm the word) and each word is prepared here. Otherwise
+// `data` is text the pure-Python path prepared.
 template <typename Char, typename OnWord>
 Scan scan_words(const Char* data, Py_ssize_t length, const Preparing& how, bool prepare_now, KeyBuffer& key,
                 bool& confirm_normal, OnWord&& word) noexcept {
@@ -331,7 +357,7 @@ Scan scan_words(const Char* data, Py_ssize_t length, const Preparing& how, bool 
 
         key.clear();
         if (prepare_now) {
-            Scan prepared = prepare_span(data, start, i, how, key, &confirm_normal);
+            Scan prepared = prepare_span(data, start, i, how, key, true);
             if (prepared != Scan::done) {
                 return prepared;
             }

@@ -481,11 +481,12 @@ class Analyzer:
         state = self._state
         if state.native is None or type(text) is not str:  # a subclass's methods may differ from str's
             return _ngrams(state, _stems_of_text(state, text))
-        stems = state.native.text(text)
+        # No step of the chain crosses a line break: over text of several
+        # lines the native pass takes the lines it can prepare alone, and
+        # leaves holes for the others, to be prepared in Python; a single
+        # line it takes whole or not at all.
+        stems = None if "\n" in text else state.native.text(text)
         if stems is None:
-            # Some of the text needs preparing in Python. No step of the
-            # chain crosses a line break: the native pass takes the lines it
-            # can prepare alone, and leaves holes for the others.
             stems, holes = state.native.lines(text, False)
             if holes:
                 stems = _filled(stems, holes, lambda start, end: _native_stems_of_text(state, text[start:end]))
@@ -507,7 +508,7 @@ class Analyzer:
             raise TypeError(f"Analyzer.tokens takes a str, not {type(text).__name__}")
         state = self._state
         if state.native is not None and type(text) is str:
-            found: list[Token] | None = state.native.tokens(text)
+            found: list[Token] | None = None if "\n" in text else state.native.tokens(text)
             if found is None:
                 found, holes = state.native.lines(text, True)
                 if holes:

@@ -162,11 +162,20 @@ def _pool_context() -> multiprocessing.context.BaseContext | None:
     then (main() called from a threaded program) the default is kept.
     """
     import multiprocessing
-    import threading
 
-    if threading.active_count() == 1 and "fork" in multiprocessing.get_all_start_methods():
+    if _threads() == 1 and "fork" in multiprocessing.get_all_start_methods():
         return multiprocessing.get_context("fork")
     return None
+
+
+def _threads() -> int:
+    """The threads this process runs, those that the threading module does not know of included."""
+    try:
+        return len(os.listdir("/proc/self/task"))
+    except OSError:
+        import threading
+
+        return threading.active_count()
 
 
 _worker_job: Job | None = None
