@@ -94,7 +94,7 @@ check: build build-asan build-public
 	$(PYTHON) tools/private_symbols.py $(RELEASE_DIR)/Davuzod.*.so
 	$(PYTHON) tools/private_symbols.py $(RELEASE_DIR)/lexvale/_analysis.*.so tools/private_symbols_analysis.allow
 	PYTHONPATH=$(CURDIR)/$(PUBLIC_DIR):$(CURDIR)/src $(PYTHON) -m pytest -q -p no:cacheprovider $(PUBLIC_API_TESTS)
-	$(SANITIZER_ENV) PYTHONPATH=$(CURDIR)/$(ASAN_DIR):$(CURDIR)/src $(PYTHON) -m pytest -p no:cacheprovider
+	$(SANITIZER_ENV) PYTHONPATH=$(CURDIR)/$(ASAN_DIR):$(CURDIR)/src $(PYTHON) -m pytest $(PYTEST_PROCESSES) -p no:cacheprovider
 	PYTHONMALLOC=malloc DAVUZOD_CONFORMANCE_WORDS=400 PYTHONPATH=$(CURDIR)/$(RELEASE_DIR):$(CURDIR)/src valgrind --tool=memcheck --error-exitcode=99 \
 		--leak-check=full --show-leak-kinds=definite --errors-for-leak-kinds=definite \
 		$(PYTHON) -m pytest -q -p no:cacheprovider $(VALGRIND_TESTS)
@@ -140,7 +140,7 @@ check-installed: dist
 	python3 -m mypy --strict --no-incremental $(CURDIR)/src/lexvale
 	cd /tmp && python3 -m mypy --strict --no-incremental --python-executable $(VENV)/bin/python $(CURDIR)/tests/typing/usage.py
 	python3 -m mypy --strict --no-incremental $(CURDIR)/Davuzod.pyi
-	cd /tmp && $(VENV)/bin/python -m pytest -p no:cacheprovider --rootdir=$(CURDIR) -c $(CURDIR)/pyproject.toml $(CURDIR)/tests
+	cd /tmp && $(VENV)/bin/python -m pytest $(PYTEST_PROCESSES) -p no:cacheprovider --rootdir=$(CURDIR) -c $(CURDIR)/pyproject.toml $(CURDIR)/tests
 
 # Quiet when the configuration and build succeed (CMake reports its errors on
 # stderr); on a failed build the build runs again to show why.
