@@ -185,6 +185,16 @@ def test_capitals_before_marks_are_kept_where_their_lower_case_joins_no_mark(tex
     assert fast.stem_words(words) == slow.stem_words(words)
 
 
+@pytest.mark.parametrize("settings", [{}, {"ngram_range": (1, 2)}, {"normalize": "NFKC", "stopwords": "snowball"}])
+def test_the_command_s_lines_get_what_the_call_gives_each_line(settings):
+    # Lines the pass takes alone, and lines it leaves to the pure-Python path, mixed.
+    lines = ["The cats were running", "", "J\u030cosé ﬁnding", "nº ligne du²", "Осо́бый район…", "plain words again"]
+    fast, slow = both(**settings)
+    expected = [slow(line) for line in lines]
+    assert fast._stems_of_lines(lines) == expected
+    assert slow._stems_of_lines(lines) == expected
+
+
 @large_corpus  # every code point, compared in Python: nothing for the debug interpreter to check
 def test_the_character_tables_are_what_the_interpreter_says():
     run = subprocess.run([sys.executable, str(ROOT / "tools" / "unicode_tables.py"), "--check"],

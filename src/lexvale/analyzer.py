@@ -492,6 +492,21 @@ class Analyzer:
                 stems = _filled(stems, holes, lambda start, end: _native_stems_of_text(state, text[start:end]))
         return _ngrams(state, stems)
 
+    def _stems_of_lines(self, lines: list[str]) -> list[list[str]]:
+        """``[self(line) for line in lines]`` for lines without line breaks, the command's text mode.
+
+        The native pass is called for each line straight from C, without a
+        call of this method per line; lines it cannot take alone, and any
+        n-grams, go through the call.
+        """
+        state = self._state
+        if state.native is None or state.ngram_range[1] != 1:
+            return [self(line) for line in lines]
+        results: list[list[str] | None] = list(map(state.native.text, lines))
+        if None in results:
+            return [stems if stems is not None else self(line) for stems, line in zip(results, lines)]
+        return results  # type: ignore[return-value]  # no None, as checked
+
     def tokens(self, text: str) -> list[Token]:
         """The tokens of `text`: each word's stem and its place in `text` itself.
 

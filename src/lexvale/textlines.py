@@ -27,12 +27,9 @@ def stem_text(job: Job, chunk: Chunk) -> Done:
             except UnicodeDecodeError:
                 lines.append(raw.decode("utf-8", "replace"))  # U+FFFD is no letter: words part there
                 bad.append(index)
-    out = []
-    words = 0
-    for line in lines:
-        stems = analyzer(line)
-        words += len(stems)
-        out.append(" ".join(stems))
+    stems_of_lines = analyzer._stems_of_lines(lines)
+    words = sum(map(len, stems_of_lines))
+    out = list(map(" ".join, stems_of_lines))
     if chunk.ends:
         out.append("")
     return Done(
