@@ -8,10 +8,6 @@ guessing them ("kraaij_pohlmann"); a name the table lacks is tried on
 libstemmer itself, which refuses a misspelling at once.
 """
 
-from __future__ import annotations
-
-import functools
-import re
 import unicodedata
 
 from .language_table import ALGORITHMS, ALIASES, ISO_CODES
@@ -59,9 +55,34 @@ _OWN_NAMES = {
     "yiddish": ("ייִדיש", "יידיש"),
 }
 
-# A locale tag: a language subtag, then a region or script, an encoding and a
-# modifier, each optional ("pt-BR", "pt_BR.UTF-8", "sr_RS@latin", "zh-Hant").
-_LOCALE = re.compile(r"([a-z]{2,3})(?:[-_][a-z0-9]+)*(?:\.[\w-]+)?(?:@\w+)?")
+_ASCII_LETTERS = frozenset("abcdefghijklmnopqrstuvwxyz")
+_ASCII_ALNUM = _ASCII_LETTERS | frozenset("0123456789")
+
+
+def _word_characters(part: str, also: str = "") -> bool:
+    return part != "" and all(c.isalnum() or c == "_" or c in also for c in part)
+
+
+def _locale_language(tag: str) -> str | None:
+    """The language subtag of a lower-case locale tag of more than a subtag, else None.
+
+    A locale tag is a language subtag (two or three letters), then regions
+    or scripts, an encoding and a modifier, each optional: "pt-br",
+    "pt_br.utf-8", "sr_rs@latin", "zh-hant". Parsed by hand rather than by a
+    regular expression, so that a lookup imports nothing.
+    """
+    tag, at, modifier = tag.partition("@")
+    if at and not _word_characters(modifier):
+        return None
+    tag, dot, encoding = tag.partition(".")
+    if dot and not _word_characters(encoding, "-"):
+        return None
+    language, *subtags = tag.replace("_", "-").split("-")
+    if not 2 <= len(language) <= 3 or not _ASCII_LETTERS.issuperset(language):
+        return None
+    if not (subtags or dot or at) or not all(part and _ASCII_ALNUM.issuperset(part) for part in subtags):
+        return None
+    return language
 
 
 def algorithms() -> tuple[str, ...]:
@@ -80,32 +101,36 @@ def iso_codes() -> dict[str, tuple[str, ...]]:
     return dict(ISO_CODES)
 
 
-@functools.cache
-def _names() -> dict[str, str]:
-    names = {name: name for name in ALGORITHMS}
-    for name, codes in ISO_CODES.items():
-        names.update(dict.fromkeys(codes, name))
-    names.update(ALIASES)
-    return names
+_NAMES = {name: name for name in ALGORITHMS}
+for _name, _codes in ISO_CODES.items():
+    _NAMES.update(dict.fromkeys(_codes, _name))
+_NAMES.update(ALIASES)
+del _name, _codes
+
+# Aliases found by asking libstemmer itself. Only those it accepts are kept
+# (a few at most); it refuses any other name at once.
+_OTHER_ALIASES: dict[str, str] = {}
 
 
 def _resolve_lowered(name: str) -> str | None:
-    names = _names()
-    found = names.get(name)
+    found = _NAMES.get(name)
     if found is not None:
         return found
-    tag = _LOCALE.fullmatch(name)
-    if tag is not None and tag.group() != tag.group(1):
-        subtag = tag.group(1)
-        return names.get(subtag) or _LOCALE_CODES.get(subtag)
+    subtag = _locale_language(name)
+    if subtag is not None:
+        return _NAMES.get(subtag) or _LOCALE_CODES.get(subtag)
     return _LOCALE_CODES.get(name) or _other_alias(name)
 
 
-@functools.cache
 def _other_alias(name: str) -> str | None:
-    from .probes import algorithm_of
+    found = _OTHER_ALIASES.get(name)
+    if found is None:
+        from .probes import algorithm_of
 
-    return algorithm_of(name)
+        found = algorithm_of(name)
+        if found is not None:
+            _OTHER_ALIASES[name] = found
+    return found
 
 
 def resolve(language: str) -> str:
@@ -131,7 +156,6 @@ def _plain(name: str) -> str:
     return "".join(c for c in decomposed if not unicodedata.combining(c))
 
 
-@functools.cache
 def _spellings() -> dict[str, str]:
     """Every spelling the hint compares with (plain), and its algorithm."""
     spellings = {_plain(name): name for name in ALGORITHMS}
@@ -156,10 +180,10 @@ def closest_language(language: str) -> str | None:
 
 
 def unknown_language_message(language: str) -> str:
-    tag = _LOCALE.fullmatch(language.lower())
-    if tag is not None and tag.group() != tag.group(1):
+    subtag = _locale_language(language.lower())
+    if subtag is not None:
         return (
-            f"unknown language {language!r}: no algorithm for the language {tag.group(1)!r}. "
+            f"unknown language {language!r}: no algorithm for the language {subtag!r}. "
             f"Available algorithms: {', '.join(ALGORITHMS)}"
         )
     close = closest_language(language)

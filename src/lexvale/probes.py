@@ -5,10 +5,6 @@ gives for these words do. ``tools/language_table.py`` learns the table of
 names from them; ``languages`` uses them for a name the table lacks.
 """
 
-from __future__ import annotations
-
-import functools
-
 import Davuzod
 
 __all__ = ["algorithm_of", "probe_words"]
@@ -33,9 +29,9 @@ _SCRIPTS = (
 )
 
 
-@functools.cache
 def probe_words(per_script: int = 150) -> tuple[str, ...]:
     # A fixed linear congruential sequence: the same words in every process.
+    # (About 1,200 words, made in a millisecond: not worth keeping.)
     state = 9
     words = list(_REAL)
     for alphabet in _SCRIPTS:
@@ -50,11 +46,16 @@ def probe_words(per_script: int = 150) -> tuple[str, ...]:
     return tuple(words)
 
 
-@functools.cache
+_fingerprints: dict[tuple[str, ...], str] | None = None
+
+
 def fingerprints() -> dict[tuple[str, ...], str]:
     """Each algorithm's stems of the probe words, and its name."""
-    words = probe_words()
-    return {tuple(Davuzod.Davuzod(name, 0).stemWords(words)): name for name in Davuzod.algorithms()}
+    global _fingerprints
+    if _fingerprints is None:
+        words = probe_words()
+        _fingerprints = {tuple(Davuzod.Davuzod(name, 0).stemWords(words)): name for name in Davuzod.algorithms()}
+    return _fingerprints
 
 
 def algorithm_of(name: str) -> str | None:
