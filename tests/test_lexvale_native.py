@@ -69,7 +69,7 @@ SETTINGS = st.fixed_dictionaries({
     "stopwords": st.sampled_from([(), ("a", "b", "the"), ("I", "İ", "ı")]),
     "protected": st.sampled_from([(), ("ﬁ", "İ", "cats")]),
     "overrides": st.sampled_from([None, {"Σ": "s", "é": "e", "a": "x"}]),
-    "ngram_range": st.sampled_from([(1, 1), (1, 2)]),
+    "ngram_range": st.sampled_from([(1, 1), (1, 2), (2, 4)]),
     "cache_size": st.sampled_from([10000, 3, 0, -1]),
 })
 
@@ -291,10 +291,41 @@ print(stems is None, analyzer("Running cats"))
     assert run.stdout.split("\n")[:2] == ["interrupted", "True ['run', 'cat']"], run.stderr
 
 
+def test_signal_handlers_run_while_many_ngrams_are_made():
+    # A handler that returns runs during the call, not after it (a handler
+    # that raises would end the call either way).
+    program = """
+import signal, time
+from lexvale import native
+stems = ["alpha", "beta", "gamma", "delta"] * 500_000
+ngrams = native.ngram_maker()
+ran = []
+signal.signal(signal.SIGALRM, lambda *_: ran.append(time.perf_counter()))
+signal.setitimer(signal.ITIMER_REAL, 0.01)
+grams = ngrams(stems, 2, 3)
+ended = time.perf_counter()
+print(len(ran) == 1 and ran[0] < ended, len(grams), grams[-1])
+"""
+    run = subprocess.run([sys.executable, "-c", program], capture_output=True, text=True, env=child_environment(),
+                         timeout=120)
+    assert run.stdout.split() == ["True", str(2 * 2_000_000 - 3), "beta", "gamma", "delta"], run.stderr
+
+
+@pytest.mark.parametrize("ngram_range", [(1, 2), (2, 2), (1, 4), (3, 7), (6, 6), (7, 9)])
+def test_ngrams_join_stems_of_every_character_width(ngram_range):
+    # Stems of one-, two- and four-byte characters side by side, and an empty
+    # one: each n-gram is as wide as its widest stem.
+    fast, slow = both(ngram_range=ngram_range, overrides={"bc": ""})
+    text = "a é ж 東𠀀 bc"
+    assert fast(text) == slow(text)
+    if ngram_range == (2, 2):
+        assert fast(text) == ["a é", "é ж", "ж 東", "東 𠀀", "𠀀 "]
+
+
 @pytest.mark.skipif(not hasattr(sys, "gettotalrefcount"), reason="needs the debug interpreter")
 @pytest.mark.parametrize("method", ["__call__", "tokens", "stem_words"])
 def test_the_pass_leaves_no_reference_behind(method):
-    analyzer = Analyzer(stopwords=["the"], fold_accents=True, cache_size=5)
+    analyzer = Analyzer(stopwords=["the"], fold_accents=True, cache_size=5, ngram_range=(1, 3))
     text = "The café Running İstanbul ΟΔΟΣ ½ 東京 w\u0301"
     argument = text.split() if method == "stem_words" else text
 
@@ -321,7 +352,7 @@ from lexvale import Analyzer, native
 gc.disable()
 TEXT = "The Connected connections of İstanbul's naïve generals, 3.14 東京 " + " ".join(f"word{n}s" for n in range(40))
 SETTINGS = {"stopwords": ["the", "of"], "protected": ["generals"], "overrides": {"naïve": "naive"},
-            "fold_accents": True, "cache_size": 8}
+            "fold_accents": True, "cache_size": 8, "ngram_range": (1, 2)}
 with native.disabled():
     REFERENCE = Analyzer(**SETTINGS)
 EXPECTED = {"call": REFERENCE(TEXT), "tokens": REFERENCE.tokens(TEXT), "words": REFERENCE.stem_words(TEXT.split())}

@@ -5,6 +5,7 @@
 
 #include "../binding/ref.h"
 #include "line_stemmer.h"
+#include "ngrams.h"
 #include "pass_type.h"
 #include "unicode_tables.h"
 
@@ -26,6 +27,12 @@ int analysis_exec(PyObject* module) noexcept {
     return PyModule_AddStringConstant(module, "UNICODE_VERSION", unicode_version);
 }
 
+PyMethodDef analysis_functions[] = {
+    {"word_ngrams", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(word_ngrams)), METH_FASTCALL,
+     word_ngrams_doc},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyModuleDef_Slot analysis_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(analysis_exec)},
     {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
@@ -37,7 +44,7 @@ PyModuleDef analysis_module = {
     .m_name = "lexvale._analysis",
     .m_doc = "The analyzer's native pass from running text to stems; private to lexvale.",
     .m_size = 0,
-    .m_methods = nullptr,
+    .m_methods = analysis_functions,
     .m_slots = analysis_slots,
     .m_traverse = nullptr,
     .m_clear = nullptr,

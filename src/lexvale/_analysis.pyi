@@ -4,6 +4,8 @@ from typing import Any
 
 UNICODE_VERSION: str
 
+def word_ngrams(stems: list[str], min_n: int, max_n: int, /) -> list[str]: ...
+
 class Pass:
     def __new__(
         cls,

@@ -89,6 +89,7 @@ class _State:
     folded: dict[str, str]  # stem -> folded stem, bounded by cache_size
     key: tuple[object, ...]
     native: Any  # the native pass for these settings, or None
+    ngram_maker: Callable[[list[str], int, int], list[str]] | None  # the native n-gram maker, or None
 
 
 def _materialised(value: Any) -> Any:
@@ -197,6 +198,7 @@ def _build(params: dict[str, Any]) -> _State:
             frozenset(given.items()), fold_accents, ngram_range, int(cache_size),
         ),
         native=None,
+        ngram_maker=native.ngram_maker() if ngram_range[1] > 1 else None,
     )
     if default and native.available():
         object.__setattr__(state, "native", _native_pass(state))
@@ -699,6 +701,8 @@ def _ngrams(state: _State, stems: list[str]) -> list[str]:
     low, high = state.ngram_range
     if high == 1:
         return stems
+    if state.ngram_maker is not None:
+        return state.ngram_maker(stems, low, high)
     grams = list(stems) if low == 1 else []
     for n in range(max(low, 2), min(high, len(stems)) + 1):
         grams.extend(" ".join(stems[i : i + n]) for i in range(len(stems) - n + 1))

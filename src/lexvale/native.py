@@ -23,7 +23,7 @@ import unicodedata
 from collections.abc import Iterator, Mapping
 from typing import Any
 
-__all__ = ["available", "disabled", "line_stemmer", "make_pass"]
+__all__ = ["available", "disabled", "line_stemmer", "make_pass", "ngram_maker"]
 
 _switched_off = False
 
@@ -87,3 +87,10 @@ def line_stemmer(algorithm: str) -> Any:
     if not available():
         return None
     return _module().LineStemmer(algorithm)
+
+
+def ngram_maker() -> Any:
+    """The native ``word_ngrams(stems, min_n, max_n)``, or None where there is none."""
+    if not available():
+        return None
+    return _module().word_ngrams
