@@ -522,6 +522,30 @@ def test_input_and_output_that_are_one_file_are_refused(args, redirections, tmp_
     assert (tmp_path / "f").read_bytes() == b"Cats\n"
 
 
+@pytest.mark.parametrize(
+    "output, script",
+    [
+        # A file the shell opened, written before and after the command.
+        ("/dev/stdout", '{ echo before; "$@"; echo after; } > out; cat out'),
+        ("/proc/self/fd/1", '{ echo before; "$@"; echo after; } > out; cat out'),
+        ("/dev/stdout", '{ echo before; "$@"; echo after; } | cat'),
+        ("/dev/stderr", '{ echo before; "$@" 2>&1; echo after; } > out; cat out'),
+        ("/dev/fd/3", '{ echo before; "$@"; echo after; } > out 3>&1; cat out'),
+    ],
+)
+def test_a_path_that_names_an_open_descriptor_writes_to_it(output, script, tmp_path):
+    (tmp_path / "in").write_bytes(b"The cats\nrunning\n")
+    run = subprocess.run(["sh", "-c", script, "sh", *LEXVALE, "--text", "-i", "in", "-o", output], cwd=tmp_path,
+                         capture_output=True, env=CHILD_ENV, timeout=300)
+    assert (run.stdout, run.stderr, run.returncode) == (b"before\nthe cat\nrun\nafter\n", b"", 0)
+    assert temporaries(tmp_path) == []
+
+
+def test_a_closed_descriptor_named_as_the_output_is_one_line_and_exit_2(tmp_path):
+    run = lexvale_command("--text", "-o", "/dev/fd/9", input=b"cats\n")
+    assert run.returncode == 2 and run.stderr == b"lexvale: error: cannot write /dev/fd/9: Bad file descriptor\n"
+
+
 def temporaries(directory):
     return [path.name for path in directory.iterdir() if path.name.startswith(".")]
 

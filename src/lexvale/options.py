@@ -66,7 +66,8 @@ def _parser() -> argparse.ArgumentParser:
         "out, as libstemmer's stemwords does; or running text with --text.",
     )
     parser.add_argument("-l", "--language", default="english",
-                        help="algorithm name or ISO 639 code, any case (default: english; see --list)")
+                        help="algorithm name, ISO 639 code or locale tag (pt_BR.UTF-8), any case "
+                             "(default: english; see --list)")
     parser.add_argument("-i", "--input", metavar="FILE", help="read FILE (default: standard input)")
     parser.add_argument("-o", "--output", metavar="FILE", help=_OUTPUT_HELP)
     parser.add_argument("-p", dest="pairs", action="store_true", help='write each word, " -> " and its stem')

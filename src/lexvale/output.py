@@ -5,7 +5,11 @@ name in its directory and renamed over the path once everything is written
 and on disk, so that a run that fails or is interrupted leaves the file that
 was there as it was. The new file keeps the old one's permission bits, and
 its owner where the command may set it; a new path gets those the umask
-allows. Devices and pipes (``/dev/null``, a FIFO) are written in place.
+allows. Devices and pipes (``/dev/null``, a FIFO) are written in place. A
+path that names one of the command's open descriptors (``/dev/stdout``,
+``/dev/stderr``, ``/dev/fd/N``, ``/proc/self/fd/N``) is that descriptor,
+written where it stands: replacing or reopening the file behind it would lose
+what the shell wrote there before and after.
 """
 
 from __future__ import annotations
@@ -84,6 +88,15 @@ def sink(path: str | None, source: os.stat_result | None, source_name: str) -> I
         yield out
         out.flush()
         return
+    descriptor = descriptor_named(path)
+    if descriptor == 1:
+        with sink(None, source, source_name) as out:
+            yield out
+        return
+    if descriptor is not None:
+        with _descriptor_sink(path, descriptor, source, source_name) as out:
+            yield out
+        return
     real = os.path.realpath(path)  # a symbolic link stays, and its target is replaced
     try:
         existing: os.stat_result | None = os.stat(real)
@@ -101,6 +114,42 @@ def sink(path: str | None, source: os.stat_result | None, source_name: str) -> I
         return
     with _replacing(path, real, existing) as out:
         yield out
+
+
+def descriptor_named(path: str) -> int | None:
+    """The descriptor of this process that `path` names through /proc's fd links, if it names one."""
+    own = {"self", "thread-self", str(os.getpid())}
+    current = os.path.abspath(path)
+    for _ in range(40):  # the kernel's own limit on links followed
+        folder, name = os.path.split(current)
+        folder = os.path.realpath(folder)  # /dev/fd is a link to /proc/self/fd
+        parts = folder.split("/")
+        if len(parts) >= 4 and parts[:2] == ["", "proc"] and parts[-1] == "fd" and name.isdigit():
+            process = "/".join(parts[2:-1])
+            if process in own or os.path.realpath(f"/proc/{process}") == f"/proc/{os.getpid()}":
+                return int(name)
+        try:
+            target = os.readlink(os.path.join(folder, name))
+        except OSError:  # not a link (or none there): a path like any other
+            return None
+        current = os.path.normpath(os.path.join(folder, target))
+    return None
+
+
+@contextlib.contextmanager
+def _descriptor_sink(path: str, descriptor: int, source: os.stat_result | None, source_name: str) -> Iterator[Sink]:
+    try:
+        opened = os.fstat(descriptor)
+        stream = open(os.dup(descriptor), "wb")
+    except OSError as error:
+        raise CommandError(f"cannot write {path}: {error.strerror}") from None
+    if source is not None and same_file(source, opened):
+        stream.close()
+        raise CommandError(f"cannot write {path}: it is the input file, {source_name}")
+    with _closed_quietly_on_error(stream):
+        out = Sink(stream, path)
+        yield out
+        out.flush()
 
 
 @contextlib.contextmanager
