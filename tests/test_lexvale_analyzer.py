@@ -246,6 +246,11 @@ def test_stem_words_prepares_protects_and_overrides_one_for_one():
         ({"normalize": "NFD"}, ValueError, "NFD"),
         ({"lowercase": "yes"}, TypeError, "str"),
         ({"stopwords": "the"}, TypeError, "single str"),
+        # The habits of other libraries' stop-word options get the way to what they meant.
+        ({"stopwords": "english"}, TypeError, r"built-in list is 'snowball'; .*read_word_list\(path\)"),
+        ({"protected": b"names"}, TypeError, r"a collection of words, not a single bytes$"),
+        ({"ngram_range": [1, 2]}, TypeError, "ngram_range must be a tuple .min_n, max_n., not list"),
+        ({"ngram_range": (2, 1)}, ValueError, r"1 <= min_n <= max_n, not \(2, 1\)"),
         ({"stopwords": ["the", None]}, TypeError, "NoneType"),
         ({"overrides": {"geese": 1}}, TypeError, "int"),
         ({"overrides": [("a", "b")]}, TypeError, "mapping"),
@@ -264,6 +269,12 @@ def test_stem_words_prepares_protects_and_overrides_one_for_one():
 def test_bad_settings_are_refused(options, error, message):
     with pytest.raises(error, match=message):
         Analyzer(**options)
+
+
+def test_none_for_word_collections_means_none_as_in_scikit_learn():
+    analyzer = Analyzer(stopwords=None, protected=None)
+    assert analyzer == Analyzer() and analyzer("The running") == ["the", "run"]
+    assert analyzer.get_params()["stopwords"] is None
 
 
 def test_a_pattern_with_groups_gives_whole_matches():

@@ -325,10 +325,15 @@ def test_usage_errors_show_the_usage_and_one_line_and_exit_2(args, message):
         (["-o", "/"], b"lexvale: error: cannot write /: Is a directory\n"),
         (["--text", "--stopwords", "/nonexistent/stop"],
          b"lexvale: error: cannot read /nonexistent/stop: No such file or directory\n"),
+        # An empty name is no file, not "no stop words".
+        (["--text", "--protected", ""], b"lexvale: error: cannot read '': No such file or directory\n"),
+        (["-i", ""], b"lexvale: error: cannot read '': No such file or directory\n"),
+        (["--text", "--stopwords", "latin1"], b"lexvale: error: latin1 is not UTF-8 text (byte 3)\n"),
     ],
 )
-def test_file_errors_exit_2_with_one_line(args, message):
-    result = lexvale_command(*args, input=b"cats\n")
+def test_file_errors_exit_2_with_one_line(args, message, tmp_path):
+    (tmp_path / "latin1").write_bytes("caf\xe9\n".encode("latin-1"))
+    result = lexvale_command(*args, input=b"cats\n", cwd=tmp_path)
     assert (result.returncode, result.stderr) == (2, message)
 
 

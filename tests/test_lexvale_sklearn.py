@@ -181,3 +181,16 @@ def test_surface_forms_take_the_most_frequent_word_and_the_first_on_a_tie():
     assert forms == {"run": "running", "ran": "ran"}
     assert lexvale.surface_forms(analyzer, ["runs running"]) == {"run": "runs"}
     assert lexvale.surface_forms(Analyzer("tr"), ["IŞIK ışık Işık"]) == {Analyzer("tr")("ışık")[0]: "ışık"}
+
+
+@pytest.mark.parametrize(
+    "analyzer, texts, message",
+    [
+        (Analyzer(), "running cats", "texts must be an iterable of str, not a single str"),
+        (Analyzer(), b"running cats", "not a single bytes"),
+        (lexvale.stemmer("english"), ["running cats"], "analyzer must be a lexvale.Analyzer, not Davuzod"),
+    ],
+)
+def test_surface_forms_refuse_a_single_text_and_other_analyzers(analyzer, texts, message):
+    with pytest.raises(TypeError, match=message):
+        lexvale.surface_forms(analyzer, texts)

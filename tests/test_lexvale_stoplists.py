@@ -78,7 +78,8 @@ def test_any_other_single_word_is_refused(word):
 
 def test_read_word_list_reads_snowballs_format_and_plain_lists(tmp_path):
     path = tmp_path / "stop.txt"
-    path.write_text("the   | definite article\n a an |indefinite\n|commented\n\nÉté\nthe\n", encoding="utf-8")
+    path.write_text("the   | definite article\n a an |indefinite\n|commented\n\nÉté\nthe\n  # a comment too\n",
+                    encoding="utf-8")
     assert lexvale.read_word_list(path) == ["the", "a", "an", "Été"]
     assert lexvale.read_word_list(str(path)) == ["the", "a", "an", "Été"]
 

@@ -130,8 +130,10 @@ def _build(params: dict[str, Any]) -> _State:
     out_of_range = cache_size_error("cache_size", cache_size)
     if out_of_range is not None:
         raise ValueError(out_of_range)
+    if not isinstance(ngram_range, tuple):
+        raise TypeError(f"ngram_range must be a tuple (min_n, max_n), not {type(ngram_range).__name__}")
     if (
-        not isinstance(ngram_range, tuple) or len(ngram_range) != 2
+        len(ngram_range) != 2
         or not all(isinstance(n, int) and not isinstance(n, bool) for n in ngram_range)
         or not 1 <= ngram_range[0] <= ngram_range[1]
     ):
@@ -139,13 +141,14 @@ def _build(params: dict[str, Any]) -> _State:
 
     preparation = Preparation(normalize, lowercase, canonical)
 
-    def prepared(words: Iterable[str], what: str) -> frozenset[str]:
+    def prepared(words: Iterable[str] | None, what: str) -> frozenset[str]:
+        if words is None:  # scikit-learn's way of saying none
+            return frozenset()
         if isinstance(words, (str, bytes)):
-            raise TypeError(
-                f"{what} must be a collection of words or {SNOWBALL!r}, not a single {type(words).__name__}"
-                if what == "stopwords" else
-                f"{what} must be a collection of words, not a single {type(words).__name__}"
-            )
+            allowed = f"a collection of words or {SNOWBALL!r}" if what == "stopwords" else "a collection of words"
+            hint = (f" (the language's built-in list is {SNOWBALL!r}; the words of a file are"
+                    f" lexvale.read_word_list(path))" if isinstance(words, str) else "")
+            raise TypeError(f"{what} must be {allowed}, not a single {type(words).__name__}{hint}")
         listed = list(words)
         for word in listed:
             if not isinstance(word, str):

@@ -192,7 +192,7 @@ def _open_input(path: str | None) -> BinaryIO:
     try:
         return open(path, "rb")
     except OSError as error:  # a directory too: open() raises IsADirectoryError
-        raise CommandError(f"cannot read {path}: {error.strerror}") from None
+        raise CommandError(f"cannot read {path or repr(path)}: {error.strerror}") from None
 
 
 def _stat(stream: BinaryIO) -> os.stat_result | None:

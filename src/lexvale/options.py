@@ -137,9 +137,9 @@ def read_word_file(path: str) -> list[str]:
     try:
         return read_word_list(path)
     except OSError as error:
-        raise CommandError(f"cannot read {path}: {error.strerror or error}") from None
-    except ValueError as error:
-        raise CommandError(f"cannot read {error}") from None
+        raise CommandError(f"cannot read {path or repr(path)}: {error.strerror or error}") from None
+    except ValueError as error:  # not UTF-8: the message names the file
+        raise CommandError(str(error)) from None
 
 
 def job_of(options: Options) -> Job:
@@ -155,9 +155,9 @@ def job_of(options: Options) -> Job:
             normalize=options.normalize,
             stopwords=(
                 "snowball" if options.stopwords == "snowball"
-                else read_word_file(options.stopwords) if options.stopwords else ()
+                else read_word_file(options.stopwords) if options.stopwords is not None else ()
             ),
-            protected=read_word_file(options.protected) if options.protected else (),
+            protected=read_word_file(options.protected) if options.protected is not None else (),
             cache_size=options.cache_size,
         )
     except ValueError as error:  # a language without a built-in stop list

@@ -67,6 +67,9 @@ def read_word_list(path: str | os.PathLike[str]) -> list[str]:
         the      | definite article
         a an     | indefinite articles
 
+    A line that starts with "#" is a comment too, as in most other word
+    files (the default pattern never makes a word of it).
+
     Raises ``OSError`` when the file cannot be read and ``ValueError`` when
     it is not UTF-8.
     """
@@ -77,6 +80,8 @@ def read_word_list(path: str | os.PathLike[str]) -> list[str]:
             raise ValueError(f"{os.fsdecode(path)} is not UTF-8 text (byte {error.start})") from None
     seen: dict[str, None] = {}
     for line in content.splitlines():
+        if line.lstrip().startswith("#"):
+            continue
         for word in line.partition("|")[0].split():
             seen.setdefault(word)
     return list(seen)

@@ -20,6 +20,10 @@ def surface_forms(analyzer: Analyzer, texts: Iterable[str]) -> dict[str, str]:
     >>> surface_forms(Analyzer("english"), ["Running runs", "RUN run. ran", "running"])
     {'run': 'running', 'ran': 'ran'}
     """
+    if not isinstance(analyzer, Analyzer):
+        raise TypeError(f"analyzer must be a lexvale.Analyzer, not {type(analyzer).__name__}")
+    if isinstance(texts, (str, bytes)):
+        raise TypeError(f"texts must be an iterable of str, not a single {type(texts).__name__}")
     counts: dict[str, Counter[str]] = {}
     prepare = analyzer.prepare
     for text in texts:
