@@ -52,21 +52,42 @@ def test_set_params_changes_the_analyzer_in_place():
     assert analyzer == Analyzer("german", stopwords="snowball")
 
 
+def test_an_unknown_setting_is_refused_at_once_and_changes_nothing():
+    analyzer = Analyzer(stopwords=["the"])
+    before = analyzer.get_params()
+    with pytest.raises(ValueError, match="Invalid parameter 'colour' for estimator Analyzer"):
+        analyzer.set_params(colour="red", language="german")
+    assert analyzer.get_params() == before and analyzer("the cats") == ["cat"]
+
+
 @pytest.mark.parametrize(
     "params, error, message",
     [
-        ({"colour": "red"}, ValueError, "Invalid parameter 'colour' for estimator Analyzer"),
         ({"language": "klingon"}, ValueError, "unknown language 'klingon'"),
+        ({"language": "turkish", "stopwords": "snowball"}, ValueError, "'turkish' has no built-in stop list"),
         ({"language": "german", "normalize": "NFD"}, ValueError, "NFD"),
         ({"ngram_range": (2, 1)}, ValueError, "ngram_range"),
+        ({"stopwords": "english"}, TypeError, "single str"),
     ],
 )
-def test_a_bad_setting_changes_nothing(params, error, message):
+def test_values_that_make_no_analyzer_raise_at_its_next_use(params, error, message):
     analyzer = Analyzer(stopwords=["the"])
     before = analyzer.get_params()
-    with pytest.raises(error, match=message):
-        analyzer.set_params(**params)
-    assert analyzer.get_params() == before and analyzer("the cats") == ["cat"]
+    assert analyzer.set_params(**params) is analyzer
+    assert {name: analyzer.get_params()[name] for name in params} == params
+    with pytest.raises(error, match=message) as construction:
+        Analyzer(**analyzer.get_params())
+    # Every use raises what construction raises, each time afresh.
+    for use in (lambda: analyzer("the cats"), lambda: analyzer.tokens("the cats"),
+                lambda: analyzer.stem_words(["cats"]), lambda: analyzer.language, lambda: pickle.loads(pickle.dumps(analyzer))):
+        with pytest.raises(error) as raised:
+            use()
+        assert str(raised.value) == str(construction.value)
+    assert all(repr(value) in repr(analyzer) for value in params.values())
+    assert analyzer != Analyzer(**before)
+    # Good values make it usable again.
+    analyzer.set_params(**{name: before[name] for name in params})
+    assert analyzer("the cats") == ["cat"]
 
 
 def test_threads_see_the_old_settings_or_the_new_never_a_mix():
@@ -158,6 +179,31 @@ def test_clone_and_grid_search_tune_the_analyzer(corpus):
     again = pickle.loads(pickle.dumps(grid))
     assert list(again.predict(texts[:10])) == list(predicted)
     assert (predicted == labels[:10]).mean() > 0.5
+
+
+@needs_scipy
+@pytest.mark.filterwarnings("ignore:One or more of the test scores are non-finite")
+def test_a_candidate_that_makes_no_analyzer_scores_as_error_score(corpus):
+    from sklearn.exceptions import FitFailedWarning
+    from sklearn.feature_extraction.text import TfidfVectorizer
+    from sklearn.linear_model import LogisticRegression
+    from sklearn.model_selection import GridSearchCV
+    from sklearn.pipeline import Pipeline
+
+    texts, labels = corpus
+    pipe = Pipeline([("vect", TfidfVectorizer(analyzer=Analyzer())), ("clf", LogisticRegression(max_iter=500))])
+    # Turkish has no built-in stop list: that candidate fails, the others stand.
+    grid = GridSearchCV(pipe, {"vect__analyzer__language": ["english", "turkish"],
+                               "vect__analyzer__stopwords": [(), "snowball"]}, cv=2)
+    with pytest.warns(FitFailedWarning, match="has no built-in stop list"):
+        grid.fit(texts, labels)
+    scores = dict(zip(map(str, grid.cv_results_["params"]), grid.cv_results_["mean_test_score"]))
+    failed = [params for params, score in scores.items() if score != score]
+    assert failed == [str({"vect__analyzer__language": "turkish", "vect__analyzer__stopwords": "snowball"})]
+    assert grid.best_params_ != {"vect__analyzer__language": "turkish", "vect__analyzer__stopwords": "snowball"}
+    with pytest.raises(ValueError, match="has no built-in stop list"):
+        GridSearchCV(pipe, {"vect__analyzer__language": ["turkish"], "vect__analyzer__stopwords": ["snowball"]},
+                     cv=2, error_score="raise").fit(texts, labels)
 
 
 @needs_scipy

@@ -92,6 +92,25 @@ class _State:
     ngram_maker: Callable[[list[str], int, int], list[str]] | None  # the native n-gram maker, or None
 
 
+class _Unusable:
+    """Settings that ``set_params`` took but that make no analyzer.
+
+    Only ``params`` (and a ``key`` equal to no other) are there: any other
+    field raises again what building an analyzer from them raised, so that
+    the analyzer's next use fails as its construction would have.
+    """
+
+    __slots__ = ("params", "key", "_error")
+
+    def __init__(self, params: dict[str, Any], error: TypeError | ValueError) -> None:
+        self.params = params
+        self.key = (object(),)
+        self._error = error
+
+    def __getattr__(self, name: str) -> Any:
+        raise type(self._error)(*self._error.args) from None
+
+
 def _materialised(value: Any) -> Any:
     # An iterator can be read once: the configuration keeps what it gave.
     return tuple(value) if isinstance(value, Iterator) else value
@@ -314,11 +333,13 @@ class Analyzer:
     given and ``set_params(**settings)`` changes them, so that a pipeline's
     grid search can tune ``vect__analyzer__language``. Settings change
     through ``set_params`` only (assignment raises ``AttributeError``):
-    it checks the new settings, builds everything derived from them and
-    installs it with one reference assignment, so a thread using the
-    analyzer meanwhile sees the old settings or the new ones, never a mix,
-    and a bad setting changes nothing. Since settings can change, an
-    analyzer is not hashable. ``copy.replace(analyzer, stopwords=...)`` makes
+    it builds everything derived from the new settings and installs it with
+    one reference assignment, so a thread using the analyzer meanwhile sees
+    the old settings or the new ones, never a mix. The constructor refuses
+    bad settings at once; ``set_params``, as scikit-learn's estimators do,
+    refuses only unknown names and leaves bad values to raise at the next
+    use (see its docstring). Since settings can change, an analyzer is not
+    hashable. ``copy.replace(analyzer, stopwords=...)`` makes
     a changed copy.
 
     One analyzer may be used by many threads at once and sent to other
@@ -420,12 +441,19 @@ class Analyzer:
     def set_params(self, **params: Any) -> Self:
         """Changes the named settings and returns the analyzer (scikit-learn's parameter protocol).
 
-        All are checked before any takes effect: a bad one raises and
-        leaves the analyzer as it was.
-
         >>> analyzer = Analyzer()
         >>> analyzer.set_params(language="german", stopwords="snowball")
         Analyzer('german', stopwords='snowball')
+
+        An unknown name raises ``ValueError`` at once and changes nothing.
+        Values that make no analyzer (an unknown language, a language
+        without a built-in stop list with ``stopwords="snowball"``, a value
+        of the wrong type) are taken, as scikit-learn's estimators take them,
+        and the analyzer's next use raises what ``Analyzer(...)`` with them
+        would raise. In a grid search that use is the candidate's fit, which
+        ``GridSearchCV`` then scores as ``error_score`` (NaN by default,
+        with a warning) instead of ending the whole search. ``set_params``
+        with good values makes the analyzer usable again.
         """
         current = self._state.params
         unknown = sorted(set(params) - set(current))
@@ -436,7 +464,12 @@ class Analyzer:
             )
         changed = dict(current)
         changed.update((name, _materialised(value)) for name, value in params.items())
-        object.__setattr__(self, "_state", _build(changed))
+        state: _State | _Unusable
+        try:
+            state = _build(changed)
+        except (TypeError, ValueError) as error:
+            state = _Unusable(changed, error)
+        object.__setattr__(self, "_state", state)
         return self
 
     def __setattr__(self, name: str, value: object) -> None:
