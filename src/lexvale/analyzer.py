@@ -625,15 +625,29 @@ def _tokens_of_text(state: _State, text: str, begin: int, finish: int) -> list[T
 _Piece = TypeVar("_Piece")
 
 
+# Up to this many holes are filled by insertion, past it by one merge.
+_HOLES_FILLED_IN_PLACE = 8
+
+
 def _filled(results: list[_Piece], holes: list[tuple[int, int, int]],
             fill: Callable[[int, int], list[_Piece]]) -> list[_Piece]:
     """`results` with each hole (index, start, end) filled by fill(start, end), in order."""
     pieces = [(index, fill(start, end)) for index, start, end in holes]
-    # From the last hole back, so that each index still holds; in place, so
-    # that a long list is not copied for a few holes.
-    for index, piece in reversed(pieces):
-        results[index:index] = piece
-    return results
+    if len(pieces) <= _HOLES_FILLED_IN_PLACE:
+        # From the last hole back, so that each index still holds; in place,
+        # so that a long list is not copied for a few holes.
+        for index, piece in reversed(pieces):
+            results[index:index] = piece
+        return results
+    # Many holes: each insertion would move the rest of the list again.
+    merged: list[_Piece] = []
+    done = 0
+    for index, piece in pieces:
+        merged += results[done:index]
+        merged += piece
+        done = index
+    merged += results[done:]
+    return merged
 
 
 def _native_stems_of_text(state: _State, text: str) -> list[str]:
