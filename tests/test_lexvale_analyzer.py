@@ -167,6 +167,42 @@ def test_pickles_copies_and_reprs_as_its_configuration(config):
     assert b"Davuzod" not in pickle.dumps(analyzer)
 
 
+def test_settings_from_numpy_pandas_and_views_copy_and_pickle():
+    np = pytest.importorskip("numpy")
+    pd = pytest.importorskip("pandas")
+    text = "The geese of the news were running"
+    cases = [
+        ({"stopwords": np.array(["the", "of"])}, Analyzer(stopwords=["the", "of"])),
+        ({"stopwords": pd.Series(["the", "of"])}, Analyzer(stopwords=["the", "of"])),
+        ({"stopwords": {"the": 1, "of": 2}.keys(), "protected": pd.Index(["news"])},
+         Analyzer(stopwords=["the", "of"], protected=["news"])),
+        # The read-only view another analyzer gives of its overrides.
+        ({"overrides": Analyzer(overrides={"geese": "goose"}).overrides}, Analyzer(overrides={"geese": "goose"})),
+        # What a parameter grid built with NumPy holds.
+        ({"cache_size": np.int64(100), "lowercase": np.True_, "fold_accents": np.False_,
+          "ngram_range": (np.int64(1), np.int64(2))}, Analyzer(cache_size=100, ngram_range=(1, 2))),
+    ]
+    for config, same in cases:
+        analyzer = Analyzer(**config)
+        assert analyzer == same and analyzer(text) == same(text)
+        for other in (pickle.loads(pickle.dumps(analyzer)), copy.deepcopy(analyzer)):
+            assert other == analyzer and other(text) == analyzer(text)
+
+
+@pytest.mark.parametrize(
+    "options, message",
+    [
+        ({"lowercase": "yes"}, "lowercase must be a bool, not str"),
+        ({"cache_size": 2.0}, "cache_size must be an int, not float"),
+        ({"ngram_range": (1, 2.0)}, r"ngram_range must be a tuple \(min_n, max_n\) with"),
+        ({"fold_accents": None}, "fold_accents must be a bool, not NoneType"),
+    ],
+)
+def test_settings_of_the_wrong_type_are_named_by_type(options, message):
+    with pytest.raises((TypeError, ValueError), match=message):
+        Analyzer(**options)
+
+
 def test_equality_is_by_configuration():
     assert Analyzer("EN") == Analyzer("english") == Analyzer("eng")
     assert Analyzer(stopwords=["The"]) == Analyzer(stopwords=("the", "THE"))

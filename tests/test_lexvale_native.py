@@ -311,7 +311,7 @@ print(len(ran) == 1 and ran[0] < ended, len(grams), grams[-1])
     assert run.stdout.split() == ["True", str(2 * 2_000_000 - 3), "beta", "gamma", "delta"], run.stderr
 
 
-@pytest.mark.parametrize("ngram_range", [(1, 2), (2, 2), (1, 4), (3, 7), (6, 6), (7, 9)])
+@pytest.mark.parametrize("ngram_range", [(1, 2), (2, 2), (1, 4), (3, 7), (6, 6), (7, 9), (1, 2**64), (2**64, 2**65)])
 def test_ngrams_join_stems_of_every_character_width(ngram_range):
     # Stems of one-, two- and four-byte characters side by side, and an empty
     # one: each n-gram is as wide as its widest stem.

@@ -68,6 +68,8 @@ def test_the_analyzer_drops_snowballs_stop_words():
     assert analyzer.get_params()["stopwords"] == "snowball"
     # The list follows the language.
     assert analyzer.set_params(language="german")("Die Katzen und der Hund") == ["katz", "hund"]
+    # German's list has the spelling before the 1996 reform and the one since, in any case.
+    assert analyzer("daß DAß DASS dass Daß Katze") == ["katz"]
 
 
 @pytest.mark.parametrize("word", ["the", "english", "Snowball"])
@@ -78,7 +80,8 @@ def test_any_other_single_word_is_refused(word):
 
 def test_read_word_list_reads_snowballs_format_and_plain_lists(tmp_path):
     path = tmp_path / "stop.txt"
-    path.write_text("the   | definite article\n a an |indefinite\n|commented\n\nÉté\nthe\n  # a comment too\n",
+    path.write_text("\ufeff| a byte-order mark first\nthe   | definite article\n a an |indefinite\n|commented\n\nÉté\n"
+                    "the\n  # a comment too\n| a form feed\x0c or a line separator\u2028 stays in the comment\n",
                     encoding="utf-8")
     assert lexvale.read_word_list(path) == ["the", "a", "an", "Été"]
     assert lexvale.read_word_list(str(path)) == ["the", "a", "an", "Été"]

@@ -7,7 +7,8 @@ in tools/snowball_stopwords/, with their licence). In their format a vertical
 bar starts a comment that runs to the end of the line, and the words are what
 is left, separated by white space. The package ships only the words: one file
 per list in src/lexvale/data/stopwords/, one word per line in the list's order,
-each once, with the licence notice beside them. With --check, nothing is
+each once (German's with the reformed spelling of a word with "ß" too), with
+the licence notice beside them. With --check, nothing is
 written and the exit status says whether the shipped files are what this
 script would write.
 """
@@ -23,14 +24,16 @@ TARGET = HERE.parent / "src" / "lexvale" / "data" / "stopwords"
 NOTICE_HEADER = (
     "The stop lists in this folder are derived from those that the Snowball project\n"
     "publishes beside its stemming algorithms (algorithms/LANGUAGE/stop.txt): the\n"
-    "words only, comments removed. They are covered by the licence below.\n\n"
+    "words only, comments removed, and in German's list the spelling since the 1996\n"
+    "reform beside the older one (\"dass\" beside \"daß\"). They are covered by the\n"
+    "licence below.\n\n"
 )
 
 
 def words_of(source: str) -> list[str]:
     """The words of a list in Snowball's format, in order, each once."""
     seen: dict[str, None] = {}
-    for line in source.splitlines():
+    for line in source.split("\n"):
         for word in line.partition("|")[0].split():
             seen.setdefault(word)
     return list(seen)
@@ -42,10 +45,26 @@ def licence() -> str:
     return NOTICE_HEADER + readme[start:].strip() + "\n"
 
 
+def with_reformed_spellings(language: str, words: list[str]) -> list[str]:
+    """German's list, written before the 1996 spelling reform, also gets each word's "ss" spelling.
+
+    The list has "daß", which text since the reform writes "dass" (and any
+    text in capitals "DASS", which lower-cases to "dass"); the stemmer treats
+    the two alike, and so must the stop list.
+    """
+    if language != "german":
+        return words
+    seen = dict.fromkeys(words)
+    for word in words:
+        seen.setdefault(word.replace("ß", "ss"))
+    return list(seen)
+
+
 def expected_files() -> dict[str, str]:
     """File name -> content of what the package should ship."""
     files = {
-        f"{source.stem}.txt": "".join(f"{word}\n" for word in words_of(source.read_text(encoding="utf-8")))
+        f"{source.stem}.txt": "".join(
+            f"{word}\n" for word in with_reformed_spellings(source.stem, words_of(source.read_text(encoding="utf-8"))))
         for source in sorted(SOURCES.glob("*.txt"))
     }
     files["NOTICE"] = licence()

@@ -111,9 +111,50 @@ class _Unusable:
         raise type(self._error)(*self._error.args) from None
 
 
-def _materialised(value: Any) -> Any:
-    # An iterator can be read once: the configuration keeps what it gave.
-    return tuple(value) if isinstance(value, Iterator) else value
+# Collections a configuration keeps as they are given.
+_PLAIN_COLLECTIONS = (str, bytes, tuple, list, set, frozenset)
+
+
+def _kept(name: str, value: Any) -> Any:
+    """The setting `name` as the configuration keeps it: as given, unless that cannot be kept or copied.
+
+    An iterator can be read once, and dictionary views, arrays and series of
+    words, or a mapping proxy, do not all pickle or deep-copy (as processes
+    and scikit-learn's ``clone`` need): the configuration keeps a tuple, or a
+    dict, of what they held.
+    """
+    if isinstance(value, Iterator):
+        return tuple(value)
+    if name in ("stopwords", "protected") and isinstance(value, Iterable):
+        return value if isinstance(value, _PLAIN_COLLECTIONS) else tuple(value)
+    if name == "overrides" and isinstance(value, Mapping) and not isinstance(value, dict):
+        return dict(value)
+    return value
+
+
+def _flag(name: str, value: object) -> bool:
+    """A bool setting; NumPy's bool too, as parameter grids built with NumPy give."""
+    if isinstance(value, bool):
+        return value
+    kind = type(value)
+    if kind.__module__ == "numpy" and kind.__name__ in ("bool", "bool_"):
+        return bool(value)
+    raise TypeError(f"{name} must be a bool, not {_type_name(value)}")
+
+
+def _integer(value: object) -> int | None:
+    """An integer setting's value (NumPy's integers too), or None for anything else (a bool included)."""
+    if isinstance(value, bool) or not hasattr(type(value), "__index__"):
+        return None
+    kind = type(value)
+    if kind.__module__ == "numpy" and kind.__name__ in ("bool", "bool_"):
+        return None
+    return int(value.__index__())  # type: ignore[attr-defined]  # checked above
+
+
+def _type_name(value: object) -> str:
+    kind = type(value)
+    return kind.__name__ if kind.__module__ == "builtins" else f"{kind.__module__}.{kind.__qualname__}"
 
 
 def _build(params: dict[str, Any]) -> _State:
@@ -127,10 +168,8 @@ def _build(params: dict[str, Any]) -> _State:
     ngram_range = params["ngram_range"]
 
     canonical = resolve(language)
-    if not isinstance(lowercase, bool):
-        raise TypeError(f"lowercase must be a bool, not {type(lowercase).__name__}")
-    if not isinstance(fold_accents, bool):
-        raise TypeError(f"fold_accents must be a bool, not {type(fold_accents).__name__}")
+    lowercase = _flag("lowercase", lowercase)
+    fold_accents = _flag("fold_accents", fold_accents)
     if normalize is not None and normalize not in _FORMS:
         raise ValueError(f"normalize must be 'NFC', 'NFKC' or None, not {normalize!r}")
     if pattern is None:
@@ -143,20 +182,20 @@ def _build(params: dict[str, Any]) -> _State:
         compiled = re.compile(pattern)
     else:
         raise TypeError(f"pattern must be a str or a compiled pattern, not {type(pattern).__name__}")
-    if isinstance(cache_size, bool) or not isinstance(cache_size, int):
-        raise TypeError(f"cache_size must be an int, not {type(cache_size).__name__}")
+    given_cache_size, cache_size = cache_size, _integer(cache_size)
+    if cache_size is None:
+        raise TypeError(f"cache_size must be an int, not {_type_name(given_cache_size)}")
     # Checked here, or the first text, perhaps in another process, would fail instead.
     out_of_range = cache_size_error("cache_size", cache_size)
     if out_of_range is not None:
         raise ValueError(out_of_range)
     if not isinstance(ngram_range, tuple):
-        raise TypeError(f"ngram_range must be a tuple (min_n, max_n), not {type(ngram_range).__name__}")
-    if (
-        len(ngram_range) != 2
-        or not all(isinstance(n, int) and not isinstance(n, bool) for n in ngram_range)
-        or not 1 <= ngram_range[0] <= ngram_range[1]
-    ):
+        raise TypeError(f"ngram_range must be a tuple (min_n, max_n), not {_type_name(ngram_range)}")
+    bounds = [_integer(n) for n in ngram_range]
+    low, high = bounds if len(bounds) == 2 else (None, None)
+    if low is None or high is None or not 1 <= low <= high:
         raise ValueError(f"ngram_range must be a tuple (min_n, max_n) with 1 <= min_n <= max_n, not {ngram_range!r}")
+    ngram_range = (low, high)
 
     preparation = Preparation(normalize, lowercase, canonical)
 
@@ -175,7 +214,8 @@ def _build(params: dict[str, Any]) -> _State:
         return frozenset(preparation.words(listed))
 
     stopwords = params["stopwords"]
-    stop = prepared(raw_stopwords(canonical) if stopwords == SNOWBALL else stopwords, "stopwords")
+    stop = prepared(raw_stopwords(canonical) if isinstance(stopwords, str) and stopwords == SNOWBALL else stopwords,
+                    "stopwords")
     kept = prepared(params["protected"], "protected")
     given: dict[str, str] = {}
     overrides = params["overrides"]
@@ -376,10 +416,10 @@ class Analyzer:
     ) -> None:
         params = {
             "language": language, "lowercase": lowercase, "normalize": normalize, "pattern": pattern,
-            "stopwords": _materialised(stopwords), "protected": _materialised(protected),
-            "overrides": overrides, "fold_accents": fold_accents, "ngram_range": ngram_range,
-            "cache_size": cache_size,
+            "stopwords": stopwords, "protected": protected, "overrides": overrides, "fold_accents": fold_accents,
+            "ngram_range": ngram_range, "cache_size": cache_size,
         }
+        params = {name: _kept(name, value) for name, value in params.items()}
         object.__setattr__(self, "_state", _build(params))
 
     # ---- configuration
@@ -463,7 +503,7 @@ class Analyzer:
                 f"Valid parameters are: {sorted(current)!r}."
             )
         changed = dict(current)
-        changed.update((name, _materialised(value)) for name, value in params.items())
+        changed.update((name, _kept(name, value)) for name, value in params.items())
         state: _State | _Unusable
         try:
             state = _build(changed)
@@ -752,7 +792,9 @@ def _ngrams(state: _State, stems: list[str]) -> list[str]:
     if high == 1:
         return stems
     if state.ngram_maker is not None:
-        return state.ngram_maker(stems, low, high)
+        if low > len(stems):
+            return []
+        return state.ngram_maker(stems, low, min(high, len(stems)))  # bounds the native maker can hold
     grams = list(stems) if low == 1 else []
     for n in range(max(low, 2), min(high, len(stems)) + 1):
         grams.extend(" ".join(stems[i : i + n]) for i in range(len(stems) - n + 1))

@@ -73,13 +73,17 @@ def read_word_list(path: str | os.PathLike[str]) -> list[str]:
     Raises ``OSError`` when the file cannot be read and ``ValueError`` when
     it is not UTF-8.
     """
-    with open(path, encoding="utf-8") as file:
+    # A byte-order mark, as some editors write, is no part of the first word.
+    with open(path, encoding="utf-8-sig") as file:
         try:
             content = file.read()
         except UnicodeDecodeError as error:
             raise ValueError(f"{os.fsdecode(path)} is not UTF-8 text (byte {error.start})") from None
     seen: dict[str, None] = {}
-    for line in content.splitlines():
+    # Lines end at line feeds only (a carriage return before one is white
+    # space): a form feed or a Unicode line separator inside a comment does
+    # not end it.
+    for line in content.split("\n"):
         if line.lstrip().startswith("#"):
             continue
         for word in line.partition("|")[0].split():
