@@ -107,6 +107,15 @@ def test_irish_mutations_are_stripped_as_the_algorithm_strips_them():
     assert Analyzer("irish")("nAthair") == [stem("irish", "n-athair")] == [stem("irish", "athair")]
 
 
+@pytest.mark.parametrize("text", ["ár n-athair", "ár nAthair", "ÁR N-ATHAIR", "ár n‑athair"])
+def test_an_irish_prefix_parted_by_its_hyphen_is_no_word(text):
+    analyzer = Analyzer("irish")
+    expected = [stem("irish", "ár"), stem("irish", "athair")]
+    assert analyzer(text) == [t.stem for t in analyzer.tokens(text)] == expected
+    # Elsewhere a lone letter stays a word, and the stop words are the user's.
+    assert Analyzer("english")("n-gram") == ["n", "gram"] and analyzer.stopwords == frozenset()
+
+
 @pytest.mark.parametrize(
     "text, words",
     [

@@ -78,6 +78,7 @@ class _State:
     preparation: Preparation
     pattern: re.Pattern[str]
     stopwords: frozenset[str]
+    dropped: frozenset[str]  # the stop words, and the words the language never stems alone
     protected: frozenset[str]
     overrides: Mapping[str, str]
     fixed: dict[str, str]  # protected and overridden words and what they give
@@ -113,6 +114,15 @@ class _Unusable:
 
 # Collections a configuration keeps as they are given.
 _PLAIN_COLLECTIONS = (str, bytes, tuple, list, set, frozenset)
+
+
+# Irish writes the mutation before a vowel as a prefix and a hyphen ("ár
+# n-athair", "an t-uisce", "go h-álainn"): the hyphen parts words, and the
+# letter before it is no word of its own, so it is dropped as a stop word
+# is (as search engines' Irish analyzers drop it). Written without the
+# hyphen ("nAthair"), the word lower-cases to the hyphenated form and the
+# algorithm strips the prefix itself.
+_PREFIXES_OF = {"irish": frozenset({"h", "n", "t"})}
 
 
 def _kept(name: str, value: Any) -> Any:
@@ -245,6 +255,7 @@ def _build(params: dict[str, Any]) -> _State:
         preparation=preparation,
         pattern=compiled,
         stopwords=stop,
+        dropped=stop | _PREFIXES_OF.get(canonical, frozenset()),
         protected=kept,
         overrides=MappingProxyType(given),
         fixed=fixed,
@@ -279,9 +290,9 @@ def _native_pass(state: _State) -> Any:
     """The native pass for the state's settings: its words of settings and their results made here."""
     # A word with a lone surrogate never reaches the native pass (it goes to
     # the pure-Python path, which raises as the stemmer does), and has no key.
-    words = sorted(word for word in state.stopwords | state.fixed.keys() if _encodable(word))
+    words = sorted(word for word in state.dropped | state.fixed.keys() if _encodable(word))
     results = _stems(state, words, use_native=False)
-    entries = {word: (result, word in state.stopwords) for word, result in zip(words, results)}
+    entries = {word: (result, word in state.dropped) for word, result in zip(words, results)}
     folding = functools.partial(fold, form=state.preparation.normalize) if state.fold_accents else None
     return native.make_pass(
         state.language, state.preparation.lowercase, state.preparation.normalize, state.cache_size, entries, folding, Token
@@ -327,7 +338,9 @@ class Analyzer:
        and Hiragana character a word of its own); the whole match is the
        word, whatever groups the pattern has, and an empty match is no word;
     5. drop `stopwords`: a collection of words, or "snowball" for Snowball's
-       stop list of the language (``lexvale.stopwords``);
+       stop list of the language (``lexvale.stopwords``); in Irish, drop
+       also the mutation prefix "h", "n" or "t" that a hyphen parted from its
+       word ("ár n-athair");
     6. keep `protected` words as they are (after steps 1 to 3);
     7. give each word of `overrides` (a mapping from word to stem) its stem;
     8. stem the rest with `language`'s algorithm;
@@ -656,7 +669,7 @@ def _stems_of_text(state: _State, text: str) -> list[str]:
 def _tokens_of_text(state: _State, text: str, begin: int, finish: int) -> list[Token]:
     """The tokens of text[begin:finish], with offsets in `text`, stop words dropped."""
     piece = text[begin:finish]
-    stop = state.stopwords
+    stop = state.dropped
     spans = [(start, end, word) for start, end, word in _spans(state, piece) if word not in stop]
     stems = _stems(state, [word for _, _, word in spans])
     return [Token(stem, begin + start, begin + end, piece[start:end]) for stem, (start, end, _) in zip(stems, spans)]
@@ -741,7 +754,7 @@ def _spans(state: _State, text: str) -> list[tuple[int, int, str]]:
 
 
 def _without_stopwords(state: _State, words: list[str]) -> list[str]:
-    stop = state.stopwords
+    stop = state.dropped
     if not stop:
         return words
     return [word for word in words if word not in stop]
