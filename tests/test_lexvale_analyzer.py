@@ -242,6 +242,8 @@ def test_repr_shows_the_settings_that_differ():
     assert repr(Analyzer(stopwords="snowball", normalize="NFC", ngram_range=(1, 2))) == (
         "Analyzer('english', normalize='NFC', stopwords='snowball', ngram_range=(1, 2))"
     )
+    for default_pattern in (lexvale.DEFAULT_PATTERN, re.compile(lexvale.DEFAULT_PATTERN)):
+        assert repr(Analyzer(pattern=default_pattern, cache_size=5)) == "Analyzer('english', cache_size=5)"
 
 
 @pytest.mark.parametrize("bad", [None, 3, 2.5, b"bytes", bytearray(b"x"), ["text"]])

@@ -560,6 +560,8 @@ class Analyzer:
                 continue
             if isinstance(value, re.Pattern) and value.flags == re.UNICODE:
                 value = value.pattern
+            if name == "pattern" and value == DEFAULT_PATTERN:
+                continue  # the default in all but name, and thousands of characters long
             shown.append(f"{name}={value!r}")
         return f"{type(self).__name__}({', '.join(shown)})"
 
