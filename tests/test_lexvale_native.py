@@ -261,6 +261,27 @@ def test_settings_and_text_the_native_pass_leaves_to_python():
     assert irish_fast.stem_words(["nAthair\0tAthair"]) == irish_slow.stem_words(["nAthair\0tAthair"])
 
 
+@pytest.mark.parametrize(
+    "settings, text, stems, spans",
+    [
+        # Characters of combining class 0 that decompose into marks: a later
+        # mark reaches past them to the letter before.
+        ({"lowercase": False}, "a\u0f73\u0307", ["\u0227\u0f71\u0f72"], [(0, 3)]),
+        ({"lowercase": False}, "a\uff9e\u0301", ["\xe1\u3099"], [(0, 3)]),
+        # A span that preparation makes more than a word of: the word only.
+        ({"language": "greek"}, "\u0391\u03a3\u2488", ["\u03b1\u03c31"], [(0, 3)]),
+        # A Turkish I's dot belongs to its token, marks below or not.
+        ({"language": "turkish", "normalize": None}, "bI\u0307", ["bi"], [(0, 3)]),
+        ({"language": "turkish", "normalize": None}, "bI\u0323\u0307 x", ["bi\u0323", "x"], [(0, 4), (5, 6)]),
+    ],
+)
+def test_call_and_tokens_agree_where_a_character_reaches_past_its_neighbour(settings, text, stems, spans):
+    fast, slow = both(**settings)
+    assert_same(fast, slow, text)
+    assert fast(text) == stems
+    assert [(token.start, token.end) for token in fast.tokens(text)] == spans
+
+
 def test_tokens_are_lexvales_tokens():
     fast, _ = both()
     tokens = fast.tokens("Cats ran")

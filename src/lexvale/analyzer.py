@@ -751,7 +751,11 @@ def _spans(state: _State, text: str) -> list[tuple[int, int, str]]:
             original = text[start:end]
             alone = (i == 0 or found[i - 1][1] <= start) and (i == len(found) - 1 or found[i + 1][0] >= end)
             if alone and preparation.has_word_rules(original):
-                found[i] = (start, end, preparation.word(original))
+                redone = preparation.word(original)
+                # The span may hold what preparation makes more than the
+                # word of ("Σ⒈" is "σ1."): the word is the one word in it.
+                inside = _words(state, redone)
+                found[i] = (start, end, inside[0] if len(inside) == 1 else redone)
     return found
 
 

@@ -75,18 +75,30 @@ def _compose(earlier: Offsets | None, later: Offsets) -> Offsets:
     return [first_starts[p] for p in starts], [first_ends[p] for p in ends]
 
 
-def _dropped_mapped(text: str, dropped: list[int]) -> tuple[str, Offsets]:
-    """`text` without the characters at the (sorted) positions `dropped`."""
+def _dropped_mapped(text: str, dropped: list[int], attached: bool = False) -> tuple[str, Offsets]:
+    """`text` without the characters at the (sorted) positions `dropped`.
+
+    With `attached`, a dropped character belongs to the kept one before it
+    (the dot of a Turkish "I"), so that a token ending there covers it.
+    """
     gone = set(dropped)
     kept = [k for k in range(len(text)) if k not in gone]
     starts = [*kept, len(text)]
-    ends = [0] + [k + 1 for k in kept]
+    if attached:
+        ends = [0, *kept[1:], len(text)]
+    else:
+        ends = [0] + [k + 1 for k in kept]
     return "".join(text[k] for k in kept), (starts, ends)
 
 
 def _joins(cluster: str, current: str, form: NormalForm) -> bool:
     """Whether `current` changes in normal form next to `cluster` (or changes it)."""
     if unicodedata.combining(current):
+        return True
+    # A character that decomposes into marks (Tibetan vowel signs, the
+    # half-width voiced marks under NFKC) may let a later mark reach past it.
+    decomposed = unicodedata.normalize("NFKD" if form == "NFKC" else "NFD", current)
+    if decomposed and unicodedata.combining(decomposed[0]):
         return True
     apart = unicodedata.normalize(form, cluster) + unicodedata.normalize(form, current)
     return unicodedata.normalize(form, cluster + current) != apart
@@ -236,7 +248,7 @@ class Preparation:
                     characters = list(text)
                     for capital, lowered_capital, _ in dotted:
                         characters[capital] = lowered_capital
-                    text, step = _dropped_mapped("".join(characters), [dot for _, _, dot in dotted])
+                    text, step = _dropped_mapped("".join(characters), [dot for _, _, dot in dotted], attached=True)
                     offsets = _compose(offsets, step)
             lowered = lower_text(text, self.language)
             if len(lowered) != len(text):
