@@ -7,8 +7,8 @@ PYTHONPATH (the module must import):
 libstemmer has no call that lists the names it accepts, so they are learnt
 from libstemmer itself. A name is accepted when libstemmer opens a stemmer
 for it, and its algorithm is the one whose stems agree with that stemmer's on
-a fixed set of probe words. Every two- and three-letter name is tried; those
-that ISO 639-1 or ISO 639-2 define (Debian's iso-codes tables) are the
+a fixed set of probe words. Every two- and three-letter name is tried, and
+the few longer aliases of LONG_ALIASES; the short ones that ISO 639-1 or ISO 639-2 define (Debian's iso-codes tables) are the
 language's codes, the others (such as "esl") are kept as aliases that resolve
 but are not listed. With --check, nothing is written and the exit status says
 whether the shipped table is what this script would write.
@@ -24,6 +24,10 @@ from pathlib import Path
 
 import Davuzod
 from lexvale.probes import probe_words
+
+# Longer names libstemmer is known to accept beside its algorithms' own
+# (a name of the algorithm's authors); tried too, and kept when accepted.
+LONG_ALIASES = ("kraaij_pohlmann",)
 
 TARGET = Path(__file__).resolve().parent.parent / "src" / "lexvale" / "language_table.py"
 ISO_TABLE = Path("/usr/share/iso-codes/json/iso_639-2.json")
@@ -43,17 +47,17 @@ def accepted_names() -> tuple[tuple[str, ...], dict[str, str]]:
             raise RuntimeError(f"the probe words stem alike in {fingerprints[stems]} and {name}: add probes")
         fingerprints[stems] = name
     names: dict[str, str] = {}
-    for length in (2, 3):
-        for letters in itertools.product(string.ascii_lowercase, repeat=length):
-            code = "".join(letters)
-            try:
-                opened = Davuzod.Davuzod(code, 0)
-            except KeyError:
-                continue
-            algorithm = fingerprints.get(tuple(opened.stemWords(words)))
-            if algorithm is None:
-                raise RuntimeError(f"{code!r} opens a stemmer that stems like no algorithm")
-            names[code] = algorithm
+    short = ("".join(letters) for length in (2, 3) for letters in itertools.product(string.ascii_lowercase,
+                                                                                     repeat=length))
+    for code in itertools.chain(short, LONG_ALIASES):
+        try:
+            opened = Davuzod.Davuzod(code, 0)
+        except KeyError:
+            continue
+        algorithm = fingerprints.get(tuple(opened.stemWords(words)))
+        if algorithm is None:
+            raise RuntimeError(f"{code!r} opens a stemmer that stems like no algorithm")
+        names[code] = algorithm
     return algorithms, names
 
 
@@ -84,7 +88,7 @@ def table_source() -> str:
         *(f"    {name!r}: {found!r}," for name, found in codes.items()),
         "}",
         "",
-        "#: Other short names libstemmer accepts, which are no ISO 639 code.",
+        "#: Other names libstemmer accepts, which are no ISO 639 code.",
         "ALIASES = {",
         *(f"    {code!r}: {home!r}," for code, home in aliases.items()),
         "}",

@@ -43,7 +43,8 @@ ISO_CODES = {
     'yiddish': ('yi', 'yid'),
 }
 
-#: Other short names libstemmer accepts, which are no ISO 639 code.
+#: Other names libstemmer accepts, which are no ISO 639 code.
 ALIASES = {
     'esl': 'spanish',
+    'kraaij_pohlmann': 'dutch',
 }

@@ -3,9 +3,10 @@
 The algorithms and the names libstemmer accepts for them come from a table
 written by ``tools/language_table.py`` (which learns them from libstemmer;
 a test learns them again and compares), so a lookup is a dictionary access.
-libstemmer also accepts a few longer aliases that cannot be listed without
-guessing them ("kraaij_pohlmann"); a name the table lacks is tried on
-libstemmer itself, which refuses a misspelling at once.
+libstemmer lists none of its names, and the table holds the longer aliases
+known ("kraaij_pohlmann"); a name the table lacks is tried on libstemmer
+itself, which refuses a misspelling at once (and only a name it accepts,
+from a newer libstemmer, is then told apart by its stems).
 """
 
 import unicodedata
