@@ -533,6 +533,7 @@ def test_input_and_output_that_are_one_file_are_refused(args, redirections, tmp_
         # A file the shell opened, written before and after the command.
         ("/dev/stdout", '{ echo before; "$@"; echo after; } > out; cat out'),
         ("/proc/self/fd/1", '{ echo before; "$@"; echo after; } > out; cat out'),
+        ("/proc/thread-self/fd/1", '{ echo before; "$@"; echo after; } > out; cat out'),
         ("/dev/stdout", '{ echo before; "$@"; echo after; } | cat'),
         ("/dev/stderr", '{ echo before; "$@" 2>&1; echo after; } > out; cat out'),
         ("/dev/fd/3", '{ echo before; "$@"; echo after; } > out 3>&1; cat out'),
@@ -546,9 +547,20 @@ def test_a_path_that_names_an_open_descriptor_writes_to_it(output, script, tmp_p
     assert temporaries(tmp_path) == []
 
 
-def test_a_closed_descriptor_named_as_the_output_is_one_line_and_exit_2(tmp_path):
-    run = lexvale_command("--text", "-o", "/dev/fd/9", input=b"cats\n")
-    assert run.returncode == 2 and run.stderr == b"lexvale: error: cannot write /dev/fd/9: Bad file descriptor\n"
+@pytest.mark.parametrize(
+    "output, error",
+    [
+        ("/dev/fd/9", "Bad file descriptor"),
+        # Names the kernel never gives a descriptor: paths like any other, and none there.
+        ("/dev/fd/01", "No such file or directory"),
+        ("/dev/fd/\u00b2", "No such file or directory"),
+        ("/dev/fd/99999999999999999999", "No such file or directory"),
+    ],
+)
+def test_a_descriptor_that_is_not_open_is_one_line_and_exit_2(output, error):
+    run = lexvale_command("--text", "-o", output, input=b"cats\n")
+    assert (run.returncode, run.stderr.decode(), run.stdout) == (2, f"lexvale: error: cannot write {output}: {error}\n",
+                                                                 b"")
 
 
 def temporaries(directory):

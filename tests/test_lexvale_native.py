@@ -332,6 +332,30 @@ print(len(ran) == 1 and ran[0] < ended, len(grams), grams[-1])
     assert run.stdout.split() == ["True", str(2 * 2_000_000 - 3), "beta", "gamma", "delta"], run.stderr
 
 
+def test_a_signal_handler_cannot_empty_the_stems_the_ngrams_are_made_of():
+    # The handler looks for the stems through the collector, as any Python
+    # code may, and empties every list of them it finds but the caller's.
+    program = """
+import gc, signal
+from lexvale import native
+ngrams = native.ngram_maker()
+stems = [f"w{i}" for i in range(100_000)]
+emptied = []
+def handler(*_):
+    for o in gc.get_objects():
+        if type(o) is list and o is not stems and len(o) == len(stems) and o[0] is stems[0]:
+            o.clear()
+            emptied.append(o)
+signal.signal(signal.SIGALRM, handler)
+signal.setitimer(signal.ITIMER_REAL, 0.002)
+grams = ngrams(stems, 2, 8)
+print(len(grams), grams[-1] == " ".join(stems[-8:]), grams[0])
+"""
+    run = subprocess.run([sys.executable, "-c", program], capture_output=True, text=True, env=child_environment(),
+                         timeout=120)
+    assert (run.returncode, run.stdout) == (0, f"{sum(100_000 - n + 1 for n in range(2, 9))} True w0 w1\n"), run.stderr
+
+
 @pytest.mark.parametrize("ngram_range", [(1, 2), (2, 2), (1, 4), (3, 7), (6, 6), (7, 9), (1, 2**64), (2**64, 2**65)])
 def test_ngrams_join_stems_of_every_character_width(ngram_range):
     # Stems of one-, two- and four-byte characters side by side, and an empty

@@ -114,6 +114,9 @@ def test_an_irish_prefix_parted_by_its_hyphen_is_no_word(text):
     assert analyzer(text) == [t.stem for t in analyzer.tokens(text)] == expected
     # Elsewhere a lone letter stays a word, and the stop words are the user's.
     assert Analyzer("english")("n-gram") == ["n", "gram"] and analyzer.stopwords == frozenset()
+    # A protected or overridden prefix letter is kept.
+    assert Analyzer("irish", protected=["n"], overrides={"t": "T"})("ár n-athair an t-uisce")[1:2] == ["n"]
+    assert Analyzer("irish", overrides={"t": "T"})("an t-uisce") == ["an", "T", stem("irish", "uisce")]
 
 
 @pytest.mark.parametrize(

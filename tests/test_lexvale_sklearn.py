@@ -1,6 +1,8 @@
 """The analyzer as scikit-learn's parameter protocol expects it: get_params, set_params, clone, grid search."""
 
+import copy
 import pickle
+import re
 import sys
 import threading
 from pathlib import Path
@@ -68,6 +70,7 @@ def test_an_unknown_setting_is_refused_at_once_and_changes_nothing():
         ({"language": "german", "normalize": "NFD"}, ValueError, "NFD"),
         ({"ngram_range": (2, 1)}, ValueError, "ngram_range"),
         ({"stopwords": "english"}, TypeError, "single str"),
+        ({"pattern": r"(\w+"}, re.error, "missing \\)"),
     ],
 )
 def test_values_that_make_no_analyzer_raise_at_its_next_use(params, error, message):
@@ -77,17 +80,33 @@ def test_values_that_make_no_analyzer_raise_at_its_next_use(params, error, messa
     assert {name: analyzer.get_params()[name] for name in params} == params
     with pytest.raises(error, match=message) as construction:
         Analyzer(**analyzer.get_params())
-    # Every use raises what construction raises, each time afresh.
-    for use in (lambda: analyzer("the cats"), lambda: analyzer.tokens("the cats"),
-                lambda: analyzer.stem_words(["cats"]), lambda: analyzer.language, lambda: pickle.loads(pickle.dumps(analyzer))):
-        with pytest.raises(error) as raised:
-            use()
-        assert str(raised.value) == str(construction.value)
-    assert all(repr(value) in repr(analyzer) for value in params.values())
+    # Copies and pickles are of the same settings, and as unusable.
+    copies = [pickle.loads(pickle.dumps(analyzer)), copy.copy(analyzer), copy.deepcopy(analyzer)]
+    assert all(other == analyzer and other.get_params() == analyzer.get_params() for other in copies)
     assert analyzer != Analyzer(**before)
+    # Every use raises what construction raises, each time afresh.
+    for user in (analyzer, *copies):
+        for use in (lambda: user("the cats"), lambda: user.tokens("the cats"), lambda: user.stem_words(["cats"]),
+                    lambda: user.language):
+            with pytest.raises(error) as raised:
+                use()
+            assert str(raised.value) == str(construction.value)
+    assert all(repr(value) in repr(analyzer) for value in params.values())
     # Good values make it usable again.
     analyzer.set_params(**{name: before[name] for name in params})
     assert analyzer("the cats") == ["cat"]
+
+
+def test_words_that_cannot_be_read_are_an_error_at_the_next_use_too():
+    class Unreadable:
+        def __iter__(self):
+            raise OSError("the words are on a disk that failed")
+
+    words = Unreadable()
+    analyzer = Analyzer().set_params(stopwords=words)
+    assert analyzer.get_params()["stopwords"] is words
+    with pytest.raises(OSError, match="disk that failed"):
+        analyzer("the cats")
 
 
 def test_threads_see_the_old_settings_or_the_new_never_a_mix():

@@ -24,6 +24,10 @@ Ref joined(PyObject* const* stems, Py_ssize_t n) noexcept {
     Py_ssize_t length = n - 1;
     Py_UCS4 max_char = ' ';
     for (Py_ssize_t i = 0; i < n; ++i) {
+        if (PyUnicode_GET_LENGTH(stems[i]) > PY_SSIZE_T_MAX - length) {
+            PyErr_SetString(PyExc_OverflowError, "join() result is too long for a Python string");
+            return Ref();
+        }
         length += PyUnicode_GET_LENGTH(stems[i]);
         max_char = std::max(max_char, PyUnicode_MAX_CHAR_VALUE(stems[i]));
     }
@@ -69,13 +73,13 @@ PyObject* word_ngrams(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexce
         PyErr_SetString(PyExc_ValueError, "word_ngrams needs 1 <= min_n <= max_n");
         return nullptr;
     }
-    // A copy of the list's items, so that nothing the loop runs (a signal
-    // handler) can change what it reads.
-    Ref stems = Ref::steal(PyList_GetSlice(args[0], 0, PY_SSIZE_T_MAX));
+    // The items in a tuple, which nothing the loop runs (a signal handler,
+    // which may find it through the collector) can change or empty.
+    Ref stems = Ref::steal(PyList_AsTuple(args[0]));
     if (!stems) {
         return nullptr;
     }
-    Py_ssize_t count = PyList_GET_SIZE(stems.get());
+    Py_ssize_t count = PyTuple_GET_SIZE(stems.get());
     PyObject* const* items = PySequence_Fast_ITEMS(stems.get());
     for (Py_ssize_t i = 0; i < count; ++i) {
         if (!PyUnicode_Check(items[i])) {

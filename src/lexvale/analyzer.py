@@ -66,7 +66,12 @@ def _is_latin1(text: str) -> bool:
 
 
 def _restore(cls: type[Analyzer], params: dict[str, Any]) -> Analyzer:
-    return cls(**params)
+    try:
+        return cls(**params)
+    except Exception as error:  # settings that set_params took but that make no analyzer: they copy as they are
+        analyzer = cls.__new__(cls)
+        object.__setattr__(analyzer, "_state", _Unusable(params, error))
+        return analyzer
 
 
 @dataclass(frozen=True, slots=True, eq=False)
@@ -96,20 +101,26 @@ class _State:
 class _Unusable:
     """Settings that ``set_params`` took but that make no analyzer.
 
-    Only ``params`` (and a ``key`` equal to no other) are there: any other
-    field raises again what building an analyzer from them raised, so that
-    the analyzer's next use fails as its construction would have.
+    Only ``params`` (and a ``key`` that equals only that of the same
+    settings) are there: any other field raises again what building an
+    analyzer from them raised, so that the analyzer's next use fails as its
+    construction would have.
     """
 
     __slots__ = ("params", "key", "_error")
 
-    def __init__(self, params: dict[str, Any], error: TypeError | ValueError) -> None:
+    def __init__(self, params: dict[str, Any], error: Exception) -> None:
         self.params = params
-        self.key = (object(),)
+        self.key = ("unusable", params)
         self._error = error
 
     def __getattr__(self, name: str) -> Any:
-        raise type(self._error)(*self._error.args) from None
+        error = self._error
+        try:
+            fresh = type(error)(*error.args)  # a new one each time, without the last one's traceback
+        except Exception:
+            fresh = error
+        raise fresh.with_traceback(None) from None
 
 
 # Collections a configuration keeps as they are given.
@@ -118,9 +129,10 @@ _PLAIN_COLLECTIONS = (str, bytes, tuple, list, set, frozenset)
 
 # Irish writes the mutation before a vowel as a prefix and a hyphen ("ár
 # n-athair", "an t-uisce", "go h-álainn"): the hyphen parts words, and the
-# letter before it is no word of its own, so it is dropped as a stop word
-# is (as search engines' Irish analyzers drop it). Written without the
-# hyphen ("nAthair"), the word lower-cases to the hyphenated form and the
+# letter before it is no word of its own. The words "h", "n" and "t" are
+# dropped as stop words are (as search engines' Irish analyzers drop them:
+# Irish has no such word), unless protected or overridden. Written without
+# the hyphen ("nAthair"), the word lower-cases to the hyphenated form and the
 # algorithm strips the prefix itself.
 _PREFIXES_OF = {"irish": frozenset({"h", "n", "t"})}
 
@@ -255,7 +267,7 @@ def _build(params: dict[str, Any]) -> _State:
         preparation=preparation,
         pattern=compiled,
         stopwords=stop,
-        dropped=stop | _PREFIXES_OF.get(canonical, frozenset()),
+        dropped=stop | (_PREFIXES_OF.get(canonical, frozenset()) - fixed.keys()),
         protected=kept,
         overrides=MappingProxyType(given),
         fixed=fixed,
@@ -339,8 +351,8 @@ class Analyzer:
        word, whatever groups the pattern has, and an empty match is no word;
     5. drop `stopwords`: a collection of words, or "snowball" for Snowball's
        stop list of the language (``lexvale.stopwords``); in Irish, drop
-       also the mutation prefix "h", "n" or "t" that a hyphen parted from its
-       word ("ár n-athair");
+       also the words "h", "n" and "t", the mutation prefixes that a hyphen
+       parts from their word ("ár n-athair"), unless protected or overridden;
     6. keep `protected` words as they are (after steps 1 to 3);
     7. give each word of `overrides` (a mapping from word to stem) its stem;
     8. stem the rest with `language`'s algorithm;
@@ -516,11 +528,19 @@ class Analyzer:
                 f"Valid parameters are: {sorted(current)!r}."
             )
         changed = dict(current)
-        changed.update((name, _kept(name, value)) for name, value in params.items())
+        failed: Exception | None = None
+        for name, value in params.items():
+            try:
+                changed[name] = _kept(name, value)
+            except Exception as error:  # words that cannot be read (a 0-d array)
+                changed[name] = value
+                failed = failed or error
         state: _State | _Unusable
         try:
+            if failed is not None:
+                raise failed
             state = _build(changed)
-        except (TypeError, ValueError) as error:
+        except Exception as error:  # a bad value, a pattern that does not compile...
             state = _Unusable(changed, error)
         object.__setattr__(self, "_state", state)
         return self

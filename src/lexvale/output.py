@@ -118,22 +118,32 @@ def sink(path: str | None, source: os.stat_result | None, source_name: str) -> I
 
 def descriptor_named(path: str) -> int | None:
     """The descriptor of this process that `path` names through /proc's fd links, if it names one."""
-    own = {"self", "thread-self", str(os.getpid())}
+    # /proc/self is this process as /proc shows it (which, in a PID namespace
+    # with another's /proc, is not os.getpid()).
+    own = {"self", "thread-self", os.path.basename(os.path.realpath("/proc/self"))}
     current = os.path.abspath(path)
     for _ in range(40):  # the kernel's own limit on links followed
         folder, name = os.path.split(current)
         folder = os.path.realpath(folder)  # /dev/fd is a link to /proc/self/fd
-        parts = folder.split("/")
-        if len(parts) >= 4 and parts[:2] == ["", "proc"] and parts[-1] == "fd" and name.isdigit():
-            process = "/".join(parts[2:-1])
-            if process in own or os.path.realpath(f"/proc/{process}") == f"/proc/{os.getpid()}":
-                return int(name)
+        number = _descriptor_number(name)
+        parts = folder.split("/")[1:]  # ["proc", PID, "fd"] or ["proc", PID, "task", TID, "fd"]
+        if (number is not None and parts[:1] == ["proc"] and parts[-1:] == ["fd"] and len(parts) in (3, 5)
+                and parts[1] in own and (len(parts) == 3 or parts[2] == "task")):
+            return number
         try:
             target = os.readlink(os.path.join(folder, name))
         except OSError:  # not a link (or none there): a path like any other
             return None
         current = os.path.normpath(os.path.join(folder, target))
     return None
+
+
+def _descriptor_number(name: str) -> int | None:
+    """The descriptor an entry of /proc's fd folders is named for: ASCII digits as the kernel writes them."""
+    if not (name.isascii() and name.isdigit()) or (name.startswith("0") and name != "0") or len(name) > 10:
+        return None
+    number = int(name)
+    return number if number < 2**31 else None
 
 
 @contextlib.contextmanager
