@@ -51,6 +51,11 @@ def assert_same(fast, slow, text):
         assert outcome(getattr(fast, name), text) == outcome(getattr(slow, name), text), (name, ascii(text))
     words = text.split()
     assert outcome(fast.stem_words, words) == outcome(slow.stem_words, words), ascii(text)
+    # One pipeline serves the call and tokens: the same stems, each token's word where it lies.
+    tokens = outcome(fast.tokens, text)
+    if fast.ngram_range == (1, 1) and isinstance(tokens, list):
+        assert [token.stem for token in tokens] == fast(text), ascii(text)
+        assert all(text[token.start:token.end] == token.word for token in tokens), ascii(text)
 
 
 PIECES = [
