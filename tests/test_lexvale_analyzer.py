@@ -287,6 +287,7 @@ def test_stem_words_prepares_protects_and_overrides_one_for_one():
         # The habits of other libraries' stop-word options get the way to what they meant.
         ({"stopwords": "english"}, TypeError, r"built-in list is 'snowball'; .*read_word_list\(path\)"),
         ({"protected": b"names"}, TypeError, r"a collection of words, not a single bytes$"),
+        ({"protected": "names.txt"}, TypeError, r"not a single str \(the words of a file are lexvale.read_word_list\(path\)\)$"),
         ({"ngram_range": [1, 2]}, TypeError, "ngram_range must be a tuple .min_n, max_n., not list"),
         ({"ngram_range": (2, 1)}, ValueError, r"1 <= min_n <= max_n, not \(2, 1\)"),
         ({"stopwords": ["the", None]}, TypeError, "NoneType"),

@@ -140,7 +140,7 @@ def resolve(language: str) -> str:
     >>> resolve("English"), resolve("de"), resolve("NLD"), resolve("pt_BR.UTF-8"), resolve("en-GB")
     ('english', 'german', 'dutch', 'portuguese', 'english')
 
-    Raises ``ValueError`` for a name libstemmer does not accept, listing the
+    Raises ``ValueError`` for a name that names no algorithm, listing the
     algorithms and the closest name, and ``TypeError`` for a non-``str``.
     """
     if not isinstance(language, str):
