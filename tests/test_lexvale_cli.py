@@ -467,6 +467,45 @@ def test_a_killed_worker_is_one_line_and_exit_2():
     wait_for(lambda: not running(workers[1]), "the other worker to end")
 
 
+def test_the_command_run_in_a_threaded_program_leaves_its_later_workers_able_to_end(tmp_path):
+    # In a program with other threads the command's workers come from the
+    # default start method, the fork server, which the program's own pools
+    # use afterwards: it must not keep the command's signal mask.
+    program = """
+import multiprocessing, sys, threading
+from lexvale.cli import main
+
+
+def blocked(queue):
+    with open("/proc/self/status") as status:
+        mask = next(int(line.split()[1], 16) for line in status if line.startswith("SigBlk:"))
+    queue.put(sorted(number for number in range(1, 65) if mask >> (number - 1) & 1))
+
+
+if __name__ == "__main__":
+    done = threading.Event()
+    threading.Thread(target=done.wait).start()
+    try:
+        assert multiprocessing.get_start_method() == "forkserver"
+        assert main(["-j", "2", "-i", sys.argv[1], "-o", sys.argv[2]]) == 0
+        context = multiprocessing.get_context("forkserver")
+        queue = context.Queue()
+        worker = context.Process(target=blocked, args=(queue,))
+        worker.start()
+        print(queue.get(timeout=60))
+        worker.join()
+    finally:
+        done.set()
+"""
+    (tmp_path / "program.py").write_text(program)
+    words = tmp_path / "words"
+    words.write_bytes(b"cats\nrunning\n" * 1000)
+    run = subprocess.run([sys.executable, str(tmp_path / "program.py"), str(words), str(tmp_path / "out")],
+                         capture_output=True, text=True, env=CHILD_ENV, timeout=120)
+    assert (run.returncode, run.stdout) == (0, "[]\n"), run.stderr
+    assert (tmp_path / "out").read_bytes() == b"cat\nrun\n" * 1000
+
+
 def test_workers_that_cannot_start_are_one_line_and_exit_2(tmp_path):
     words = tmp_path / "words"
     words.write_bytes(b"cats\n" * 1000)

@@ -106,6 +106,18 @@ def _start_pool(job: Job, jobs: int) -> ProcessPoolExecutor:
 
     context = _pool_context()
     forks = context is not None
+    if not forks:
+        import multiprocessing
+
+        if multiprocessing.get_start_method() == "forkserver":
+            from multiprocessing import forkserver
+
+            # The fork server outlives this pool and forks every later worker
+            # of the process, whoever asks: it must not start while the
+            # ending signals are held below, or all of them would be born
+            # with termination blocked (and a pool's terminate() would wait
+            # for ever).
+            forkserver.ensure_running()
     if forks:
         from . import native
 
