@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import operator
 import re
 from collections.abc import Callable, Iterable, Iterator, Mapping
 from dataclasses import dataclass
@@ -63,6 +64,14 @@ def _is_latin1(text: str) -> bool:
     except UnicodeEncodeError:
         return False
     return True
+
+
+def _built(params: dict[str, Any]) -> _State | _Unusable:
+    """The state for `params`, or, when they make no analyzer, what raises the reason at each use."""
+    try:
+        return _build(params)
+    except Exception as error:  # a bad value, a pattern that does not compile...
+        return _Unusable(params, error)
 
 
 def _restore(cls: type[Analyzer], params: dict[str, Any]) -> Analyzer:
@@ -154,24 +163,26 @@ def _kept(name: str, value: Any) -> Any:
     return value
 
 
+def _is_numpy_bool(value: object) -> bool:
+    kind = type(value)
+    return kind.__module__ == "numpy" and kind.__name__ in ("bool", "bool_")
+
+
 def _flag(name: str, value: object) -> bool:
     """A bool setting; NumPy's bool too, as parameter grids built with NumPy give."""
-    if isinstance(value, bool):
-        return value
-    kind = type(value)
-    if kind.__module__ == "numpy" and kind.__name__ in ("bool", "bool_"):
+    if isinstance(value, bool) or _is_numpy_bool(value):
         return bool(value)
     raise TypeError(f"{name} must be a bool, not {_type_name(value)}")
 
 
 def _integer(value: object) -> int | None:
     """An integer setting's value (NumPy's integers too), or None for anything else (a bool included)."""
-    if isinstance(value, bool) or not hasattr(type(value), "__index__"):
+    if isinstance(value, bool) or _is_numpy_bool(value):
         return None
-    kind = type(value)
-    if kind.__module__ == "numpy" and kind.__name__ in ("bool", "bool_"):
+    try:
+        return operator.index(value)  # type: ignore[arg-type]  # any object may have __index__
+    except TypeError:
         return None
-    return int(value.__index__())  # type: ignore[attr-defined]  # checked above
 
 
 def _type_name(value: object) -> str:
@@ -537,13 +548,7 @@ class Analyzer:
             except Exception as error:  # words that cannot be read (a 0-d array)
                 changed[name] = value
                 failed = failed or error
-        state: _State | _Unusable
-        try:
-            if failed is not None:
-                raise failed
-            state = _build(changed)
-        except Exception as error:  # a bad value, a pattern that does not compile...
-            state = _Unusable(changed, error)
+        state: _State | _Unusable = _Unusable(changed, failed) if failed is not None else _built(changed)
         object.__setattr__(self, "_state", state)
         return self
 

@@ -78,8 +78,8 @@ def _parser() -> argparse.ArgumentParser:
                         help="with --text: Unicode normal form to put text in first (default: NFKC)")
     parser.add_argument("--stopwords", metavar="FILE",
                         help="with --text: drop the words listed in FILE (Snowball's format: '|' starts a comment, "
-                        "as does '#' at the start of a line; several words may share a line), or 'snowball' for Snowball's stop list of the language "
-                        "(a file of that name: ./snowball)")
+                        "as does '#' at the start of a line; several words may share a line), or 'snowball' for "
+                        "Snowball's stop list of the language (a file of that name: ./snowball)")
     parser.add_argument("--protected", metavar="FILE",
                         help="with --text: keep the words listed in FILE (Snowball's format) unstemmed")
     parser.add_argument("--cache", type=int, metavar="N",
