@@ -39,7 +39,7 @@ $(ASAN_DIR)/build.ninja:
 	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDAVUZOD_SANITIZE=ON -DPython_EXECUTABLE=/usr/bin/$(PYTHON)
 
 # The same sources with only the public C API: what a free-threaded or a newer
-# interpreter builds (see src/Davuzod/interpreter_internals.h).
+# interpreter builds (see ext/davuzod/interpreter_internals.h).
 $(PUBLIC_DIR)/build.ninja:
 	cmake -S . -B $(PUBLIC_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DDAVUZOD_LTO=OFF -DDAVUZOD_PUBLIC_API_ONLY=ON \
 		-DPython_EXECUTABLE=/usr/bin/$(PYTHON)

@@ -526,7 +526,7 @@ print(status("VmHWM") - before, sys.getsizeof(stems) // 1024, len(stems))
 def analysis_figures(repeats):
     """ns per word of the analyzer's native pass and its contenders, interleaved; other languages; peak memory."""
     import lexvale
-    from lexvale import native
+    from lexvale import _native as native
 
     text, source = default_english_text()
     entries = [entry for entry in text.split("\n%\n") if entry.strip()]

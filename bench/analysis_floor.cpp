@@ -13,9 +13,9 @@
 // Built by `make bench`, not installed.
 #include <Python.h>
 
-#include "../src/analysis/scan.h"
-#include "../src/analysis/word_table.h"
-#include "../src/binding/ref.h"
+#include "../ext/analysis/scan.h"
+#include "../ext/analysis/word_table.h"
+#include "../ext/binding/ref.h"
 
 using davuzod::Ref;
 using namespace lexvale;

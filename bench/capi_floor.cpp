@@ -26,15 +26,15 @@
 #include <memory>
 #include <utility>
 
-#include "../src/Davuzod/ascii_key.h"
-#include "../src/binding/ref.h"
+#include "../ext/davuzod/ascii_key.h"
+#include "../ext/binding/ref.h"
 
 using davuzod::Ref;
 
 namespace {
 
 // The cache key as the module makes it: an ASCII str's by the module's own
-// ascii_key (src/Davuzod/ascii_key.cpp, built into this module too).
+// ascii_key (ext/davuzod/ascii_key.cpp, built into this module too).
 Ref key_of(PyObject* word) {
     if (!PyUnicode_CheckExact(word)) {
         return Ref::borrow(word);

@@ -55,7 +55,7 @@ def distribution_version():
 
 @functools.cache
 def built_on_public_api_only():
-    """Whether the module takes the public fallbacks of src/Davuzod/interpreter_internals.h:
+    """Whether the module takes the public fallbacks of ext/davuzod/interpreter_internals.h:
     always on a free-threaded interpreter, and in a build tree configured with
     DAVUZOD_PUBLIC_API_ONLY (read from the CMake cache beside the module)."""
     if sysconfig.get_config_var("Py_GIL_DISABLED"):

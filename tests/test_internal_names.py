@@ -1,4 +1,4 @@
-"""The interpreter's private names in the C++ sources: only in src/Davuzod/interpreter_internals.h."""
+"""The interpreter's private names in the C++ sources: only in ext/davuzod/interpreter_internals.h."""
 
 import subprocess
 import sys
@@ -20,9 +20,9 @@ def test_sources_use_internals_only_through_their_header():
 
 def test_internals_elsewhere_are_found(tmp_path):
     files = {
-        "src/Davuzod/interpreter_internals.h": "_PyErr_StackItem entry_; // thread_->exc_info\n",
-        "src/Davuzod/ascii_key.cpp": "Ref key;\nreinterpret_cast<PyBytesObject*>(b)->ob_shash = hash;\n",
-        "src/binding/binder.h": "#include <Python.h>\nauto d = _PyDict_NewPresized(8);\n",
+        "ext/davuzod/interpreter_internals.h": "_PyErr_StackItem entry_; // thread_->exc_info\n",
+        "ext/davuzod/ascii_key.cpp": "Ref key;\nreinterpret_cast<PyBytesObject*>(b)->ob_shash = hash;\n",
+        "ext/binding/binder.h": "#include <Python.h>\nauto d = _PyDict_NewPresized(8);\n",
         "bench/floor.cpp": "PyThreadState* t;\nt->exc_info = nullptr;\n",
         "tests/support/shim.cpp": "_PyErr_StackItem item;\n",
         "src/lexvale/notes.py": "_PyDict_NewPresized  # not C++: not read\n",
@@ -36,7 +36,7 @@ def test_internals_elsewhere_are_found(tmp_path):
     found = sorted(line.split(": an interpreter internal")[0] for line in result.stderr.splitlines())
     assert found == [
         "bench/floor.cpp:2: exc_info",
-        "src/Davuzod/ascii_key.cpp:2: ob_shash",
-        "src/binding/binder.h:2: _PyDict_NewPresized",
+        "ext/binding/binder.h:2: _PyDict_NewPresized",
+        "ext/davuzod/ascii_key.cpp:2: ob_shash",
         "tests/support/shim.cpp:1: _PyErr_StackItem",
     ]

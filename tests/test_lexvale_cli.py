@@ -22,7 +22,7 @@ import pytest
 
 import Davuzod
 import lexvale
-from lexvale.chunks import Chunk, read_chunks
+from lexvale.cli._chunks import Chunk, read_chunks
 from lexvale.cli import main
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -167,7 +167,7 @@ def test_text_mode_writes_a_line_of_stems_per_line(tmp_path):
 
 @pytest.mark.parametrize("mode", [[], ["--text"]])
 def test_jobs_give_the_output_of_one_process_in_order(mode, tmp_path, monkeypatch):
-    monkeypatch.setattr("lexvale.chunks.CHUNK_BYTES", 4096)  # many chunks through a small window
+    monkeypatch.setattr("lexvale.cli._chunks.CHUNK_BYTES", 4096)  # many chunks through a small window
     words = tmp_path / "words"
     data = sample("american-english", 20000)
     words.write_bytes(data + b"last line, no newline")
@@ -214,7 +214,7 @@ class BlockSource:
 def test_a_line_longer_than_a_chunk_is_read_in_linear_time(cut_at_blanks, monkeypatch):
     # One word of 8 MiB (a file with no newline at all, say) in blocks of 4 KiB:
     # each block must be taken a bounded number of times, not once per later block.
-    monkeypatch.setattr("lexvale.chunks.CHUNK_BYTES", 4096)
+    monkeypatch.setattr("lexvale.cli._chunks.CHUNK_BYTES", 4096)
     monkeypatch.setattr(CountedBlock, "taken", 0)
     long_line = b"x" * (8 << 20)
     data = long_line + b"\nshort\n" + long_line
@@ -225,7 +225,7 @@ def test_a_line_longer_than_a_chunk_is_read_in_linear_time(cut_at_blanks, monkey
 
 
 def test_text_lines_longer_than_a_chunk_are_cut_at_blanks_only(monkeypatch):
-    monkeypatch.setattr("lexvale.chunks.CHUNK_BYTES", 64)
+    monkeypatch.setattr("lexvale.cli._chunks.CHUNK_BYTES", 64)
     line = b" ".join(b"w%d" % n for n in range(200)) + b"\t" + b"y" * 300 + b" end"
     data = line + b"\nnext\n"
     chunks = list(read_chunks(BlockSource(data), "the source", cut_at_blanks=True))
@@ -255,7 +255,7 @@ def long_text_lines(seed):
 @pytest.mark.parametrize("jobs", ["1", "2"])
 @pytest.mark.parametrize("seed", range(3))
 def test_text_lines_longer_than_a_chunk_give_the_stems_of_the_whole_line(seed, jobs, tmp_path, monkeypatch):
-    monkeypatch.setattr("lexvale.chunks.CHUNK_BYTES", 64)
+    monkeypatch.setattr("lexvale.cli._chunks.CHUNK_BYTES", 64)
     data = long_text_lines(seed)
     source = tmp_path / "text"
     source.write_bytes(data)
@@ -268,7 +268,7 @@ def test_text_lines_longer_than_a_chunk_give_the_stems_of_the_whole_line(seed, j
 
 @pytest.mark.parametrize("pairs", [[], ["-p"]])
 def test_word_list_lines_longer_than_a_chunk_come_out_as_stemwords_writes_them(pairs, tmp_path, monkeypatch):
-    monkeypatch.setattr("lexvale.chunks.CHUNK_BYTES", 64)
+    monkeypatch.setattr("lexvale.cli._chunks.CHUNK_BYTES", 64)
     lines = [b"Connections" * 30, b"cats", b"RUNNING\0" * 20, "Straße".encode() * 40, b"x\xff" * 90, b"ponies"]
     words = tmp_path / "words"
     words.write_bytes(b"\n".join(lines))  # the last long line has no newline

@@ -15,7 +15,8 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import Davuzod
-from lexvale import Analyzer, Token, native
+from lexvale import Analyzer, Token
+from lexvale import _native as native
 from lexvale.stoplists import stop_list_languages
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -322,7 +323,7 @@ def test_signal_handlers_run_while_many_ngrams_are_made():
     # that raises would end the call either way).
     program = """
 import signal, time
-from lexvale import native
+from lexvale import _native as native
 stems = ["alpha", "beta", "gamma", "delta"] * 500_000
 ngrams = native.ngram_maker()
 ran = []
@@ -342,7 +343,7 @@ def test_a_signal_handler_cannot_empty_the_stems_the_ngrams_are_made_of():
     # code may, and empties every list of them it finds but the caller's.
     program = """
 import gc, signal
-from lexvale import native
+from lexvale import _native as native
 ngrams = native.ngram_maker()
 stems = [f"w{i}" for i in range(100_000)]
 emptied = []
@@ -397,7 +398,8 @@ def test_the_pass_leaves_no_reference_behind(method):
 MEMORY_SWEEP = r'''
 import gc, sys
 import _testcapi
-from lexvale import Analyzer, native
+from lexvale import Analyzer
+from lexvale import _native as native
 
 gc.disable()
 TEXT = "The Connected connections of İstanbul's naïve generals, 3.14 東京 " + " ".join(f"word{n}s" for n in range(40))
@@ -483,5 +485,7 @@ def test_line_stemmer_writes_what_stemwords_writes(chunk, pairs, tmp_path):
     run = subprocess.run([program, "-l", "english", *(["-p"] if pairs else []), "-i", str(tmp_path / "in"),
                           "-o", str(tmp_path / "out")], capture_output=True)
     assert run.returncode == 0, run.stderr
-    stemmer = native._module().LineStemmer("english")
+    from lexvale import _analysis
+
+    stemmer = _analysis.LineStemmer("english")
     assert stemmer.stem_lines(chunk, pairs) == (tmp_path / "out").read_bytes()

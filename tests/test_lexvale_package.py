@@ -4,6 +4,7 @@ import doctest
 import importlib
 import inspect
 import os
+import pkgutil
 import subprocess
 import sys
 from pathlib import Path
@@ -13,9 +14,12 @@ import pytest
 import lexvale
 from conftest import CHECKOUT, run_child
 
-MODULES = ["lexvale", "lexvale.analyzer", "lexvale.languages", "lexvale.stemmers", "lexvale.text", "lexvale.cli",
-           "lexvale.progress", "lexvale.options", "lexvale.chunks", "lexvale.wordlist", "lexvale.textlines",
-           "lexvale.runner", "lexvale.output", "lexvale.streams", "lexvale.work"]
+# Every Python module of the package, found as the import system finds them
+# (the native module, built apart, has no doctests).
+MODULES = ["lexvale"] + sorted(
+    info.name for info in pkgutil.walk_packages(lexvale.__path__, "lexvale.")
+    if info.name not in ("lexvale.__main__", "lexvale._analysis")
+)
 
 
 def test_import_is_cheap():
@@ -35,21 +39,21 @@ def test_docstring_examples_run(name):
     assert module.__doc__
     failures, attempted = doctest.testmod(module, optionflags=doctest.ELLIPSIS)
     assert failures == 0
-    if name in ("lexvale.analyzer", "lexvale.languages", "lexvale.stemmers"):
+    if name in ("lexvale.analyzer", "lexvale.languages", "lexvale.stemmers", "lexvale._casing", "lexvale._folding",
+                "lexvale.stoplists", "lexvale.surface"):
         assert attempted > 0
 
 
-def test_unbuilt_module_is_reported_with_how_to_build_it(tmp_path):
-    # src/ alone on the path, no site-packages: `import Davuzod` finds only the
-    # folder of the module's C++ sources, src/Davuzod.
+def test_sources_alone_on_the_path_make_no_module_of_their_folders(tmp_path):
+    # src/ alone on the path, no site-packages and no build: nothing there
+    # passes for the extension module (no folder imports as a namespace
+    # package of its name), so the import fails plainly, naming it.
     result = subprocess.run(
         [sys.executable, "-S", "-c", "import lexvale"],
         capture_output=True, text=True, cwd=tmp_path, env=dict(os.environ, PYTHONPATH=str(CHECKOUT / "src")),
     )
     assert result.returncode == 1
-    error = result.stderr.strip().splitlines()[-1]
-    assert error.startswith("ImportError: the Davuzod extension module is not built"), result.stderr
-    assert str(CHECKOUT / "src" / "Davuzod") in error and "make build" in error and "pip install" in error
+    assert result.stderr.strip().splitlines()[-1] == "ModuleNotFoundError: No module named 'Davuzod'", result.stderr
 
 
 def test_typed_package_marker():

@@ -9,7 +9,7 @@ import pytest
 
 import Davuzod
 from lexvale import Analyzer, Token
-from lexvale.text import Preparation
+from lexvale._preparation import Preparation
 
 FORMS = ["NFC", "NFKC"]
 

@@ -10,7 +10,7 @@ from hypothesis import strategies as st
 
 import Davuzod
 from lexvale import DEFAULT_PATTERN, Analyzer
-from lexvale.patterns import HAN, HIRAGANA, LATIN1_PATTERN
+from lexvale._patterns import HAN, HIRAGANA, LATIN1_PATTERN
 
 
 @pytest.mark.parametrize(

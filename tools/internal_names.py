@@ -5,8 +5,8 @@ Usage: internal_names.py [CHECKOUT]
 
 The private fields and types that the module uses (a bytes object's cached
 hash, a thread's stack of handled exceptions) and any name starting with _Py
-may appear only in src/Davuzod/interpreter_internals.h, where each use has its
-public fallback. Every C and C++ file under src/, bench/ and tests/support/ is
+may appear only in ext/davuzod/interpreter_internals.h, where each use has its
+public fallback. Every C and C++ file under ext/, bench/ and tests/support/ is
 read: a field use leaves no symbol for tools/private_symbols.py to see, and
 the benchmark's floors must build on the same footing as the module. Exits 1,
 naming each place, when a name appears elsewhere.
@@ -16,8 +16,8 @@ import re
 import sys
 from pathlib import Path
 
-ALLOWED = Path("src/Davuzod/interpreter_internals.h")
-SEARCHED = ("src", "bench", "tests/support")
+ALLOWED = Path("ext/davuzod/interpreter_internals.h")
+SEARCHED = ("ext", "bench", "tests/support")
 SUFFIXES = {".c", ".cc", ".cpp", ".cxx", ".h", ".hh", ".hpp"}
 PRIVATE = re.compile(r"\b(?:ob_shash|exc_info|_PyErr_StackItem|_Py\w*)\b")
 

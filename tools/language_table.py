@@ -23,13 +23,13 @@ import sys
 from pathlib import Path
 
 import Davuzod
-from lexvale.probes import probe_words
+from lexvale._probes import probe_words
 
 # Longer names libstemmer is known to accept beside its algorithms' own
 # (a name of the algorithm's authors); tried too, and kept when accepted.
 LONG_ALIASES = ("kraaij_pohlmann",)
 
-TARGET = Path(__file__).resolve().parent.parent / "src" / "lexvale" / "language_table.py"
+TARGET = Path(__file__).resolve().parent.parent / "src" / "lexvale" / "_tables" / "languages.py"
 ISO_TABLE = Path("/usr/share/iso-codes/json/iso_639-2.json")
 
 def accepted_names() -> tuple[tuple[str, ...], dict[str, str]]:

@@ -1,13 +1,21 @@
-"""Writes the character tables of lexvale's native analysis pass from the interpreter's Unicode data.
+"""Writes lexvale's Unicode data, for both of its paths, from the interpreter's Unicode database.
 
     python3 tools/unicode_tables.py [--check]
 
-Run it inside the development root, with src/ on PYTHONPATH: it reads the
-word pattern's classes from lexvale.patterns and the characters the analyzer
-drops from lexvale.text, so that the native pass and the pure-Python path
-classify every character alike (a test checks all of them through the native
-module). With --check, nothing is written and the exit status says whether
-the shipped header is what this script would write.
+Two files, from one run and so from one Unicode version:
+
+* src/lexvale/_tables/unicode.py: the character classes that the word
+  pattern is made of (combining marks, Han, Hiragana) and UNICODE_VERSION;
+* ext/analysis/unicode_tables.h: the native pass's record of every code
+  point, classified by those same classes, the joiners of lexvale._rules and
+  the characters that lexvale._preparation drops, so that the native pass
+  and the pure-Python path classify every character alike (a test checks all
+  of them through the native module).
+
+Run it inside the development root, with src/ on PYTHONPATH, with the
+interpreter whose Unicode the package is to follow; then rebuild. With
+--check, nothing is written and the exit status says whether the shipped
+files are what this script would write.
 
 Each code point gets a record: its class bits and its lower case, when that
 is one other code point. A character the native pass cannot prepare alone
@@ -23,12 +31,75 @@ import sys
 import unicodedata
 from pathlib import Path
 
-from lexvale.marks import MARKS
-from lexvale.patterns import HAN, HIRAGANA, JOINERS
-from lexvale.text import _IGNORABLE
+from lexvale._preparation import IGNORABLE as IGNORABLE_CLASS
+from lexvale._rules import JOINERS
 
-TARGET = Path(__file__).resolve().parent.parent / "src" / "analysis" / "unicode_tables.h"
+CHECKOUT = Path(__file__).resolve().parent.parent
+HEADER = CHECKOUT / "ext" / "analysis" / "unicode_tables.h"
+MODULE = CHECKOUT / "src" / "lexvale" / "_tables" / "unicode.py"
 BLOCK = 128
+
+# Characters of the Han script that are no ideograph by name: the iteration
+# and closing marks, the ideographic zero, and the Hangzhou numerals.
+HAN_SYMBOLS = [*range(0x3005, 0x3008), *range(0x3021, 0x302A), *range(0x3038, 0x303C)]
+
+
+def _ranges(codes: list[int]) -> str:
+    """A regular-expression class body for the sorted code points `codes`, in escapes."""
+    def escape(code: int) -> str:
+        return f"\\u{code:04x}" if code <= 0xFFFF else f"\\U{code:08x}"
+
+    parts = []
+    start = previous = codes[0]
+    for code in [*codes[1:], -1]:
+        if code == previous + 1:
+            previous = code
+            continue
+        parts.append(escape(start) if start == previous else f"{escape(start)}-{escape(previous)}")
+        start = previous = code
+    return "".join(parts)
+
+
+def classes() -> dict[str, str]:
+    """The classes the word pattern is made of, as regular-expression class bodies."""
+    everything = [chr(code) for code in range(sys.maxunicode + 1)]
+    names = [unicodedata.name(character, "") for character in everything]
+    marks = [code for code, character in enumerate(everything) if unicodedata.category(character).startswith("M")]
+    han = sorted({*HAN_SYMBOLS, *(code for code, name in enumerate(names)
+                                  if name.startswith(("CJK UNIFIED IDEOGRAPH-", "CJK COMPATIBILITY IDEOGRAPH-")))})
+    hiragana = [code for code, name in enumerate(names) if name.startswith(("HIRAGANA ", "HENTAIGANA "))]
+    return {"MARKS": _ranges(marks), "HAN": _ranges(han), "HIRAGANA": _ranges(hiragana)}
+
+
+_CLASS_DOCS = {
+    "MARKS": "The combining marks (general categories Mn, Mc and Me).",
+    "HAN": "Han ideographs (the CJK unified and compatibility ideographs, and the iteration\n#: and numeral ideographs of U+3005-U+3007, U+3021-U+3029, U+3038-U+303B).",
+    "HIRAGANA": "Hiragana and Hentaigana letters and Hiragana's iteration marks.",
+}
+
+
+def module_source(found: dict[str, str]) -> str:
+    lines = [
+        '"""Unicode character classes of the word pattern; written by tools/unicode_tables.py, do not edit.',
+        "",
+        "Computing them takes a pass over all of Unicode, too slow for every process",
+        "that imports lexvale: they are written out here, with the native pass's",
+        "tables, from one Unicode version.",
+        '"""',
+        "",
+        "#: The version of Unicode the classes (and the native pass's tables) were written from.",
+        f'UNICODE_VERSION = "{unicodedata.unidata_version}"',
+    ]
+    for name, body in found.items():
+        lines += ["", f"#: {_CLASS_DOCS[name]}", f"{name} = ("]
+        chunk = ""
+        for piece in re.findall(r"\\[uU][0-9a-f]+(?:-\\[uU][0-9a-f]+)?", body):
+            if len(chunk) + len(piece) > 100:
+                lines.append(f'    "{chunk}"')
+                chunk = ""
+            chunk += piece
+        lines += [f'    "{chunk}"', ")"]
+    return "\n".join(lines) + "\n"
 
 # Class bits; the C++ header names them the same way.
 WORD = 1          # a letter or digit of a run ([^\W_] less Han and Hiragana)
@@ -57,11 +128,11 @@ def _second_elements() -> set[int]:
     return seconds
 
 
-def records() -> list[tuple[int, int]]:
+def records(found: dict[str, str]) -> list[tuple[int, int]]:
     """For each code point: (class bits, lower-case code point or 0)."""
-    marks = re.compile(f"[{MARKS}]")
-    single = re.compile(f"[{HAN}{HIRAGANA}]")
-    ignorable = re.compile(f"[{_IGNORABLE}]")
+    marks = re.compile(f"[{found['MARKS']}]")
+    single = re.compile(f"[{found['HAN']}{found['HIRAGANA']}]")
+    ignorable = re.compile(f"[{IGNORABLE_CLASS}]")
     seconds = _second_elements()
     result = []
     for code in range(sys.maxunicode + 1):
@@ -128,8 +199,8 @@ def _class(text: str, marks: re.Pattern[str], single: re.Pattern[str]) -> tuple[
     return bool(single.fullmatch(first)), first.isalnum(), bool(marks.fullmatch(first))
 
 
-def header_source() -> str:
-    table = records()
+def header_source(found: dict[str, str]) -> str:
+    table = records(found)
     unique: dict[tuple[int, int], int] = {}
     entries = [unique.setdefault(record, len(unique)) for record in table]
     blocks: dict[tuple[int, ...], int] = {}
@@ -204,18 +275,19 @@ def main(argv: list[str]) -> int:
     if argv and not check:
         print(__doc__, file=sys.stderr)
         return 2
-    source = header_source()
-    current = TARGET.read_text(encoding="utf-8") if TARGET.exists() else None
-    if check:
-        if current != source:
-            print(f"unicode_tables: {TARGET} differs from what tools/unicode_tables.py writes", file=sys.stderr)
-            return 1
-        return 0
-    TARGET.parent.mkdir(parents=True, exist_ok=True)
-    if current != source:
-        TARGET.write_text(source, encoding="utf-8")
-    return 0
-
+    found = classes()
+    stale = []
+    for target, source in ((MODULE, module_source(found)), (HEADER, header_source(found))):
+        current = target.read_text(encoding="utf-8") if target.exists() else None
+        if current == source:
+            continue
+        if check:
+            stale.append(target)
+        else:
+            target.write_text(source, encoding="utf-8")
+    for target in stale:
+        print(f"unicode_tables: {target} differs from what tools/unicode_tables.py writes", file=sys.stderr)
+    return 1 if stale else 0
 
 if __name__ == "__main__":
     sys.exit(main(sys.argv[1:]))

@@ -19,28 +19,14 @@ command line's start-up) pays only for what is used.
 """
 
 import importlib
-import sys
 
 import Davuzod as _Davuzod
-
-# In a checkout with src/ on the path and no module built, `import Davuzod`
-# finds the folder of its C++ sources, src/Davuzod, and makes a namespace
-# package of it (no file, a __path__): nothing that works, and an
-# AttributeError later on. Said plainly here instead.
-if getattr(_Davuzod, "__file__", None) is None:
-    del sys.modules["Davuzod"]
-    raise ImportError(
-        "the Davuzod extension module is not built: 'import Davuzod' found only its C++ sources in "
-        f"{', '.join(getattr(_Davuzod, '__path__', []))}. In a checkout, build it with 'make build' and put "
-        "build/release on PYTHONPATH beside src; or install the wheel ('pip install Lexvale').",
-        name="Davuzod",
-    )
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from .analyzer import Analyzer, Token
     from .languages import algorithms, iso_codes, resolve
-    from .patterns import DEFAULT_PATTERN
+    from ._patterns import DEFAULT_PATTERN
     from .stemmers import stemmer
     from .stoplists import read_word_list, stopwords
     from .surface import surface_forms
@@ -54,7 +40,7 @@ __all__ = [
 __version__ = _Davuzod.version()
 
 _HOMES = {
-    "DEFAULT_PATTERN": "patterns",
+    "DEFAULT_PATTERN": "_patterns",
     "Analyzer": "analyzer",
     "Token": "analyzer",
     "algorithms": "languages",

@@ -1,4 +1,4 @@
-# The native analysis pass (src/analysis/), private to lexvale.
+# The native analysis pass (ext/analysis/), private to lexvale.
 from collections.abc import Callable, Mapping
 from typing import Any
 
@@ -17,6 +17,10 @@ class Pass:
         is_normalized: Callable[[str, str], bool],
         fold: Callable[[str], str] | None,
         token: type,
+        kept_joiners: str,
+        dotted_i: bool,
+        mutation_letters: str,
+        mutated_vowels: str,
     ) -> Pass: ...
     def text(self, text: str, /) -> list[str] | None: ...
     def tokens(self, text: str, /) -> list[tuple[str, int, int, str]] | None: ...

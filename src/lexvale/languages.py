@@ -11,7 +11,7 @@ from a newer libstemmer, is then told apart by its stems).
 
 import unicodedata
 
-from .language_table import ALGORITHMS, ALIASES, ISO_CODES
+from ._tables.languages import ALGORITHMS, ALIASES, ISO_CODES
 
 __all__ = ["algorithms", "iso_codes", "resolve"]
 
@@ -126,7 +126,7 @@ def _resolve_lowered(name: str) -> str | None:
 def _other_alias(name: str) -> str | None:
     found = _OTHER_ALIASES.get(name)
     if found is None:
-        from .probes import algorithm_of
+        from ._probes import algorithm_of
 
         found = algorithm_of(name)
         if found is not None:

@@ -52,9 +52,11 @@ def stopwords(language: str) -> frozenset[str]:
     language without a list raises ``ValueError`` naming those with one.
     ``Analyzer(language, stopwords="snowball")`` uses the list.
     """
-    from .analyzer import Analyzer
+    from ._preparation import DEFAULT_FORM, DEFAULT_LOWERCASE, Preparation
 
-    return Analyzer(resolve(language), stopwords=SNOWBALL).stopwords
+    algorithm = resolve(language)
+    preparation = Preparation(DEFAULT_FORM, DEFAULT_LOWERCASE, algorithm)
+    return frozenset(preparation.words(list(raw_stopwords(algorithm))))
 
 
 def read_word_list(path: str | os.PathLike[str]) -> list[str]:

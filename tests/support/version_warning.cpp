@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "../../src/Davuzod/version_check.h"
+#include "../../ext/davuzod/version_check.h"
 
 // 1 with the warning's text in `out` when `running_version` (a Py_Version
 // value) is not the version the module is built for, 0 otherwise.

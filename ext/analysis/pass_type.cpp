@@ -408,7 +408,8 @@ PyObject* analyse_words(PassObject* self, PyObject* words, bool prepare_now) noe
                 }
                 return copy_span(data, 0, length, key);
             }
-            if (self->how.irish && self->how.lowercase && std::find(data, data + length, 0) != data + length) {
+            if (self->how.mutation_letters.count != 0 && self->how.lowercase &&
+                std::find(data, data + length, 0) != data + length) {
                 // The pure-Python path takes a NUL as parting words, each with its own mutation.
                 fine = false;
                 return true;
@@ -514,10 +515,26 @@ void pass_dealloc(PyObject* self) noexcept {
     Py_DECREF(type);
 }
 
-// Pass(algorithm, lowercase, normalize, cache_size, entries, is_normalized, fold, token)
+// Fills `set` with the characters of `text`; false (ValueError) when they do not fit.
+bool code_set_from(PyObject* text, const char* name, CodeSet& set) noexcept {
+    Py_ssize_t length = PyUnicode_GET_LENGTH(text);
+    if (length > CodeSet::capacity) {
+        PyErr_Format(PyExc_ValueError, "%s holds at most %d characters, not %zd", name, CodeSet::capacity, length);
+        return false;
+    }
+    set.count = static_cast<int>(length);
+    for (Py_ssize_t i = 0; i < length; ++i) {
+        set.codes[i] = PyUnicode_READ_CHAR(text, i);
+    }
+    return true;
+}
+
+// Pass(algorithm, lowercase, normalize, cache_size, entries, is_normalized, fold, token, kept_joiners, dotted_i,
+//      mutation_letters, mutated_vowels)
 PyObject* pass_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
     static const char* keywords[] = {"algorithm", "lowercase", "normalize", "cache_size", "entries",
-                                     "is_normalized", "fold", "token", nullptr};
+                                     "is_normalized", "fold", "token", "kept_joiners", "dotted_i",
+                                     "mutation_letters", "mutated_vowels", nullptr};
     const char* algorithm = nullptr;
     int lowercase = 0;
     PyObject* form = nullptr;
@@ -526,9 +543,14 @@ PyObject* pass_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcep
     PyObject* is_normalized = nullptr;
     PyObject* fold = nullptr;
     PyObject* token = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "spOnO!OOO!:Pass", const_cast<char**>(keywords), &algorithm,
+    PyObject* kept_joiners = nullptr;
+    int dotted_i = 0;
+    PyObject* mutation_letters = nullptr;
+    PyObject* mutated_vowels = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "spOnO!OOO!UpUU:Pass", const_cast<char**>(keywords), &algorithm,
                                      &lowercase, &form, &cache_size, &PyDict_Type, &entries, &is_normalized, &fold,
-                                     &PyType_Type, &token)) {
+                                     &PyType_Type, &token, &kept_joiners, &dotted_i, &mutation_letters,
+                                     &mutated_vowels)) {
         return nullptr;
     }
     if (!PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(token), &PyTuple_Type)) {
@@ -565,13 +587,11 @@ PyObject* pass_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcep
     how.normal_form = nfc || nfkc;
     how.unsure = nfc ? char_nfc_unsure : nfkc ? char_nfkc_unsure : 0;
     how.harmless = nfc ? char_nfc_harmless : nfkc ? char_nfkc_harmless : 0;
-    how.turkish = std::strcmp(algorithm, "turkish") == 0;
-    how.irish = std::strcmp(algorithm, "irish") == 0;
-    if (std::strcmp(algorithm, "persian") == 0) {
-        how.kept_joiners[0] = 0x200C;
-    } else if (std::strcmp(algorithm, "hindi") == 0 || std::strcmp(algorithm, "nepali") == 0) {
-        how.kept_joiners[0] = 0x200C;
-        how.kept_joiners[1] = 0x200D;
+    how.dotted_i = dotted_i != 0;
+    if (!code_set_from(kept_joiners, "kept_joiners", how.kept_joiners) ||
+        !code_set_from(mutation_letters, "mutation_letters", how.mutation_letters) ||
+        !code_set_from(mutated_vowels, "mutated_vowels", how.mutated_vowels)) {
+        return nullptr;
     }
     // The settings' words: prepared word -> (result, whether a stop word).
     PyObject* word = nullptr;
@@ -615,7 +635,8 @@ PyMethodDef pass_methods[] = {
 
 PyType_Slot pass_slots[] = {
     {Py_tp_doc, const_cast<char*>(
-        "Pass(algorithm, lowercase, normalize, cache_size, entries, is_normalized, fold, token)\n\n"
+        "Pass(algorithm, lowercase, normalize, cache_size, entries, is_normalized, fold, token, kept_joiners,\n"
+        "     dotted_i, mutation_letters, mutated_vowels)\n\n"
         "An analyzer's settings compiled: running text to stems in one pass. Each\n"
         "method returns None for input it leaves to the pure-Python path.")},
     {Py_tp_new, reinterpret_cast<void*>(pass_new)},

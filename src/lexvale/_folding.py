@@ -20,7 +20,7 @@ from __future__ import annotations
 import re
 import unicodedata
 
-from .text import NormalForm
+from ._preparation import NormalForm
 
 __all__ = ["fold"]
 

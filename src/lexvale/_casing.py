@@ -12,6 +12,8 @@ languages the stemmers serve but wrong for two:
   "nAthair" is "n-athair" in lower case ("our father"), and the Irish
   algorithm strips the "n-" and "t-" it recognises only with the hyphen.
 
+Which language has which rule is ``_rules``' table.
+
 The Greek final sigma is the one rule of the default mapping that depends on
 context: a capital sigma becomes "ς" at the end of a word, "σ" elsewhere.
 ``str.lower`` decides it over the whole string, across word boundaries
@@ -22,8 +24,11 @@ display: search leaves them out, so it takes the default.
 
 from __future__ import annotations
 
+import functools
 import re
 import unicodedata
+
+from ._rules import rules_of
 
 __all__ = ["has_word_rules", "lower_text", "lower_word"]
 
@@ -38,9 +43,19 @@ _DOTTED_LOWER = {"I": "i", "Ị": "ị", "Į": "į", "Ḭ": "ḭ"}
 _TURKISH_DOTTED_I = re.compile(rf"([{''.join(_DOTTED_LOWER)}])([{_BELOW}]*){_DOT_ABOVE}")
 _TURKISH_I = str.maketrans({"I": "ı", "İ": "i"})
 
-# A word start is the start of the string or a NUL, which separates the words
-# of a batch prepared as one string.
-_IRISH_MUTATION = re.compile(r"(?<![^\0])([nt])(?=[AEIOUÁÉÍÓÚ])")
+
+
+@functools.cache
+def _mutation(language: str) -> re.Pattern[str] | None:
+    """A mutation prefix at a word's start in `language`, or None where it has none.
+
+    A word start is the start of the string or a NUL, which separates the
+    words of a batch prepared as one string.
+    """
+    rules = rules_of(language)
+    if not rules.mutation_letters:
+        return None
+    return re.compile(rf"(?<![^\0])([{rules.mutation_letters}])(?=[{rules.mutated_vowels}])")
 
 
 def lower_word(word: str, language: str) -> str:
@@ -55,8 +70,9 @@ def lower_word(word: str, language: str) -> str:
     >>> lower_word("ΟΔΟΣ", "greek"), lower_word("Σ", "greek")
     ('οδος', 'σ')
     """
-    if language == "irish":
-        word = _IRISH_MUTATION.sub(r"\1-", word)
+    mutation = _mutation(language)
+    if mutation is not None:
+        word = mutation.sub(r"\1-", word)
     return lower_text(word, language)
 
 
@@ -66,7 +82,7 @@ def lower_text(text: str, language: str) -> str:
     Where ``has_word_rules`` is true, the words found in the result must
     be lower-cased again one by one (``lower_word``).
     """
-    if language == "turkish":
+    if rules_of(language).dotted_i:
         if _DOT_ABOVE in text:
             text = _TURKISH_DOTTED_I.sub(_dotted_lower, text)
         return text.translate(_TURKISH_I).lower()
@@ -79,7 +95,7 @@ def _dotted_lower(match: re.Match[str]) -> str:
 
 def lower_char(character: str, language: str) -> str:
     """One character lower-cased alone (no final sigma, no Turkish dot: see ``lower_text``)."""
-    if language == "turkish" and character in "Iİ":
+    if character in "Iİ" and rules_of(language).dotted_i:
         return character.translate(_TURKISH_I)
     return character.lower()
 
@@ -91,15 +107,22 @@ def turkish_dotted_capitals(text: str) -> list[tuple[int, str, int]]:
     ]
 
 
-_WORD_RULES = re.compile(r"Σ|[nt][AEIOUÁÉÍÓÚ]")
+@functools.cache
+def _word_rules(language: str) -> re.Pattern[str] | None:
+    """Where a mutation may apply in `language`'s text, or a final sigma; None where only a sigma may."""
+    rules = rules_of(language)
+    if not rules.mutation_letters:
+        return None
+    return re.compile(rf"Σ|[{rules.mutation_letters}][{rules.mutated_vowels}]")
 
 
 def has_word_rules(text: str, language: str) -> bool:
     """Whether a rule that depends on where words start or end may apply in `text`.
 
-    Final sigma applies in any language (a Greek word in English text); the
-    Irish mutation only in Irish.
+    Final sigma applies in any language (a Greek word in English text); a
+    mutation only in its language.
     """
-    if language == "irish":
-        return _WORD_RULES.search(text) is not None
+    found = _word_rules(language)
+    if found is not None:
+        return found.search(text) is not None
     return "Σ" in text

@@ -10,33 +10,19 @@ Thai, Lao, Khmer and Myanmar are also written without spaces but, unlike Han,
 their words are several characters long and cutting them needs a dictionary:
 a run of them stays one token, as in standard tokenizers without one.
 
-The classes are written out (a pass over all of Unicode at every import would
-be too slow); tests check them against ``unicodedata``.
+The character classes are Unicode's, written out by tools/unicode_tables.py
+into ``_tables.unicode`` (a pass over all of Unicode at every import would be
+too slow).
 """
 
 from __future__ import annotations
 
 import re
 
-from .marks import MARKS
+from ._rules import JOINERS
+from ._tables.unicode import HAN, HIRAGANA, MARKS
 
-__all__ = ["DEFAULT_PATTERN", "HAN", "HIRAGANA", "JOINERS", "LATIN1_PATTERN"]
-
-#: Han ideographs (the CJK unified and compatibility ideographs, and the
-#: iteration and numeral ideographs of U+3005-U+3007, U+3021-U+3029, U+3038-U+303B).
-HAN = (
-    "\u3005-\u3007\u3021-\u3029\u3038-\u303b\u3400-\u4dbf\u4e00-\u9fff\uf900-\ufa6d\ufa70-\ufad9"
-    "\U00020000-\U0002a6df\U0002a700-\U0002b739\U0002b740-\U0002b81d\U0002b820-\U0002cea1"
-    "\U0002ceb0-\U0002ebe0\U0002ebf0-\U0002ee5d\U0002f800-\U0002fa1d\U00030000-\U0003134a"
-    "\U00031350-\U000323af"
-)
-
-#: Hiragana and Hentaigana letters and Hiragana's iteration marks.
-HIRAGANA = "\u3041-\u3096\u309d-\u309f\U0001b001-\U0001b11f\U0001b132\U0001b150-\U0001b152"
-
-#: Zero-width non-joiner and joiner: Persian writes the first inside words,
-#: Devanagari both. In other languages they are dropped before words are cut.
-JOINERS = "\u200c\u200d"
+__all__ = ["DEFAULT_PATTERN", "HAN", "HIRAGANA", "LATIN1_PATTERN"]
 
 # A letter or digit of a script written with spaces: Unicode's word
 # characters less the underscore, Han and Hiragana.

@@ -2,12 +2,12 @@
 
 from __future__ import annotations
 
-from .work import Done
+from ._work import Done
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from .chunks import Chunk
-    from .work import Job
+    from ._chunks import Chunk
+    from ._work import Job
 
 __all__ = ["stem_text"]
 

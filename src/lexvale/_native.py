@@ -11,7 +11,9 @@ against each other).
 
 ``LEXVALE_NO_EXTENSIONS=1`` in the environment, as with other packages that
 have optional accelerators, makes lexvale use the pure-Python path only; so
-does a missing or mismatched native module.
+does a missing native module. A native module whose character tables are of
+another Unicode version than the interpreter's would prepare some text
+differently: it is not used either, and a warning says so, once.
 """
 
 from __future__ import annotations
@@ -20,8 +22,14 @@ import contextlib
 import functools
 import os
 import unicodedata
-from collections.abc import Iterator, Mapping
-from typing import Any
+import warnings
+from collections.abc import Callable, Iterator, Mapping
+from typing import TYPE_CHECKING
+
+from ._rules import LanguageRules
+
+if TYPE_CHECKING:
+    from ._analysis import LineStemmer, Pass
 
 __all__ = ["available", "disabled", "line_stemmer", "make_pass", "ngram_maker"]
 
@@ -29,9 +37,10 @@ _switched_off = False
 
 
 @functools.cache
-def _module() -> Any:
+def _loaded() -> bool:
+    """Whether the native module is there and fit for this interpreter (loaded once, by the first call)."""
     if os.environ.get("LEXVALE_NO_EXTENSIONS"):
-        return None
+        return False
     import pkgutil
     import sys
 
@@ -42,16 +51,23 @@ def _module() -> Any:
     try:
         from . import _analysis
     except ImportError:
-        return None
-    # The character tables must be the interpreter's Unicode, or the two paths would differ.
+        return False
     if _analysis.UNICODE_VERSION != unicodedata.unidata_version:
-        return None
-    return _analysis
+        warnings.warn(
+            f"lexvale's native analysis pass was built with the character tables of Unicode "
+            f"{_analysis.UNICODE_VERSION}, and this interpreter has Unicode {unicodedata.unidata_version}: "
+            "analyzers take the pure-Python path, several times slower. Rebuild lexvale for this interpreter "
+            "(in a checkout: python3 tools/unicode_tables.py, then make build).",
+            RuntimeWarning,
+            stacklevel=2,
+        )
+        return False
+    return True
 
 
 def available() -> bool:
     """Whether analyzers made now use the native pass."""
-    return not _switched_off and _module() is not None
+    return not _switched_off and _loaded()
 
 
 @contextlib.contextmanager
@@ -71,26 +87,34 @@ def make_pass(
     normalize: str | None,
     cache_size: int,
     entries: Mapping[str, tuple[str, bool]],
-    fold: Any,
+    fold: Callable[[str], str] | None,
     token: type,
-) -> Any:
+    rules: LanguageRules,
+) -> Pass | None:
     """A native pass for these settings, or None where there is none."""
     if not available():
         return None
-    return _module().Pass(
-        algorithm, lowercase, normalize, max(cache_size, 0), dict(entries), unicodedata.is_normalized, fold, token
+    from . import _analysis
+
+    return _analysis.Pass(
+        algorithm, lowercase, normalize, max(cache_size, 0), dict(entries), unicodedata.is_normalized, fold, token,
+        rules.kept_joiners, rules.dotted_i, rules.mutation_letters, rules.mutated_vowels,
     )
 
 
-def line_stemmer(algorithm: str) -> Any:
+def line_stemmer(algorithm: str) -> LineStemmer | None:
     """A native stemmer of word lists (bytes in, bytes out, as stemwords writes them), or None where there is none."""
     if not available():
         return None
-    return _module().LineStemmer(algorithm)
+    from . import _analysis
+
+    return _analysis.LineStemmer(algorithm)
 
 
-def ngram_maker() -> Any:
+def ngram_maker() -> Callable[[list[str], int, int], list[str]] | None:
     """The native ``word_ngrams(stems, min_n, max_n)``, or None where there is none."""
     if not available():
         return None
-    return _module().word_ngrams
+    from . import _analysis
+
+    return _analysis.word_ngrams

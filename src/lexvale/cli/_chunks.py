@@ -4,7 +4,7 @@ from __future__ import annotations
 
 from dataclasses import dataclass
 
-from .work import CommandError
+from ._work import CommandError
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:

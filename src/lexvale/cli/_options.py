@@ -10,21 +10,20 @@ import argparse
 import sys
 from dataclasses import dataclass
 
-from . import __version__
-from .languages import resolve
-from .stemmers import cache_size_error
-from .work import CommandError, Job
+from .. import __version__
+from ..languages import resolve
+from ..stemmers import TEXT_CACHE_SIZE, cache_size_error
+from ._work import CommandError, Job
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from collections.abc import Sequence
     from typing import NoReturn
 
-    from .text import NormalForm
+    from .._preparation import NormalForm
 
 __all__ = ["Options", "job_of", "parse", "read_word_file"]
 
-_TEXT_CACHE = 10000
 _NORMAL_FORMS: dict[str, NormalForm | None] = {"NFC": "NFC", "NFKC": "NFKC", "none": None}
 
 _OUTPUT_HELP = (
@@ -84,7 +83,7 @@ def _parser() -> argparse.ArgumentParser:
                         help="with --text: keep the words listed in FILE (Snowball's format) unstemmed")
     parser.add_argument("--cache", type=int, metavar="N",
                         help=f"stem cache size (default: 0 for a word list, whose words rarely repeat; "
-                        f"{_TEXT_CACHE} with --text)")
+                        f"{TEXT_CACHE_SIZE} with --text)")
     parser.add_argument("-j", "--jobs", type=int, default=1, metavar="N",
                         help="worker processes (default: 1); the output is the same for any N")
     parser.add_argument("--list", action="store_true", help="list the algorithms and the ISO codes each accepts")
@@ -102,7 +101,7 @@ def parse(argv: Sequence[str] | None) -> Options:
         parser.error(str(error))
     if args.jobs < 1:
         parser.error(f"--jobs must be at least 1, not {args.jobs}")
-    cache_size = args.cache if args.cache is not None else (_TEXT_CACHE if args.text else 0)
+    cache_size = args.cache if args.cache is not None else (TEXT_CACHE_SIZE if args.text else 0)
     out_of_range = cache_size_error("--cache", cache_size)
     if out_of_range is not None:
         parser.error(out_of_range)
@@ -132,7 +131,7 @@ def parse(argv: Sequence[str] | None) -> Options:
 
 def read_word_file(path: str) -> list[str]:
     """The words of a --stopwords or --protected file, in Snowball's format (see lexvale.read_word_list)."""
-    from .stoplists import read_word_list
+    from ..stoplists import read_word_list
 
     try:
         return read_word_list(path)
@@ -146,7 +145,7 @@ def job_of(options: Options) -> Job:
     """What each chunk is done with; reads the word files of text mode."""
     if not options.text:
         return Job(options.language, options.cache_size, options.pairs, None)
-    from .analyzer import Analyzer
+    from ..analyzer import Analyzer
 
     try:
         analyzer = Analyzer(

@@ -28,12 +28,16 @@ from collections.abc import Callable
 from dataclasses import dataclass
 from typing import Literal
 
-from .casing import has_word_rules, lower_char, lower_text, lower_word, turkish_dotted_capitals
-from .patterns import JOINERS
+from ._casing import has_word_rules, lower_char, lower_text, lower_word, turkish_dotted_capitals
+from ._rules import rules_of
 
-__all__ = ["NormalForm", "Offsets", "Preparation"]
+__all__ = ["DEFAULT_FORM", "DEFAULT_LOWERCASE", "IGNORABLE", "NormalForm", "Offsets", "Preparation"]
 
 NormalForm = Literal["NFC", "NFKC"]
+
+#: How text is prepared unless asked otherwise: NFKC, and lower case.
+DEFAULT_FORM: NormalForm = "NFKC"
+DEFAULT_LOWERCASE = True
 
 _TYPOGRAPHIC_APOSTROPHE = "\u2019"
 # Normalisation never joins a character to white space or white space to a
@@ -42,21 +46,17 @@ _CHUNK = re.compile(r"\s+|\S+")
 
 # Unicode's default-ignorable code points but the Hangul fillers and Khmer's
 # inherent vowels, which are letters of their scripts.
-_IGNORABLE = (
+IGNORABLE = (
     "\u00ad\u034f\u061c\u180b-\u180f\u200b-\u200f\u202a-\u202e\u2060-\u206f"
     "\ufe00-\ufe0f\ufeff\U0001bca0-\U0001bca3\U0001d173-\U0001d17a\U000e0000-\U000e0fff"
 )
 
-#: The joiners each language writes inside its words, which are kept there.
-KEPT_JOINERS = {"persian": "\u200c", "nepali": JOINERS, "hindi": JOINERS}
-
-
 @functools.cache
 def _ignorable_class(language: str) -> re.Pattern[str]:
     """The characters dropped from `language`'s text."""
-    kept = KEPT_JOINERS.get(language, "")
+    kept = rules_of(language).kept_joiners
     spaces_and_joiners = "".join(c for c in "\u200b\u200c\u200d\u200e\u200f" if c not in kept)
-    return re.compile(f"[{_IGNORABLE.replace('\u200b-\u200f', spaces_and_joiners)}]")
+    return re.compile(f"[{IGNORABLE.replace('\u200b-\u200f', spaces_and_joiners)}]")
 
 
 # Offset tables: starts[p] is the original offset of a token that starts at
@@ -242,7 +242,7 @@ class Preparation:
         if self.normalize is not None and _TYPOGRAPHIC_APOSTROPHE in text:
             text = text.replace(_TYPOGRAPHIC_APOSTROPHE, "'")
         if self.lowercase:
-            if self.language == "turkish":
+            if rules_of(self.language).dotted_i:
                 dotted = turkish_dotted_capitals(text)
                 if dotted:
                     characters = list(text)

@@ -18,12 +18,12 @@ import signal
 import sys
 import threading
 
-from .chunks import read_chunks
-from .options import job_of, parse
-from .output import sink
-from .runner import results
-from .streams import hold_closed_descriptors, let_stdout_go, report
-from .work import CommandError
+from ._chunks import read_chunks
+from ._options import job_of, parse
+from ._output import sink
+from ._runner import results
+from ._streams import hold_closed_descriptors, let_stdout_go, report
+from ._work import CommandError
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -31,10 +31,10 @@ if TYPE_CHECKING:
     from types import FrameType
     from typing import BinaryIO
 
-    from .options import Options
-    from .output import Sink
-    from .progress import Progress
-    from .work import Done
+    from ._options import Options
+    from ._output import Sink
+    from ._progress import Progress
+    from ._work import Done
 
 __all__ = ["main"]
 
@@ -138,7 +138,7 @@ def _run(options: Options) -> None:
         out = opened.enter_context(sink(options.output, source_stat, input_name))
         progress = None
         if options.input is not None and source_stat is not None and sys.stderr is not None and sys.stderr.isatty():
-            from .progress import Progress
+            from ._progress import Progress
 
             progress = opened.enter_context(_closing_progress(Progress(sys.stderr, source_stat.st_size)))
         chunks = read_chunks(source, input_name, cut_at_blanks=job.analyzer is not None)
@@ -203,7 +203,7 @@ def _stat(stream: BinaryIO) -> os.stat_result | None:
 
 
 def _listing() -> str:
-    from .languages import algorithms, iso_codes
+    from ..languages import algorithms, iso_codes
 
     codes = iso_codes()
     width = max(map(len, algorithms()))

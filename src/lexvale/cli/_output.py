@@ -20,7 +20,7 @@ import stat
 import sys
 import tempfile
 
-from .work import CommandError
+from ._work import CommandError
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:

@@ -12,18 +12,18 @@ import threading
 
 import Davuzod
 
-from . import native
-from .languages import resolve
-from .stemmers import stemmer
-from .work import CommandError, Done
+from .. import _native
+from ..languages import resolve
+from ..stemmers import stemmer
+from ._work import CommandError, Done
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from collections.abc import Callable, Sequence
     from typing import Any
 
-    from .chunks import Chunk
-    from .work import Job
+    from ._chunks import Chunk
+    from ._work import Job
 
 __all__ = ["stem_long_line", "stem_word_list"]
 
@@ -46,7 +46,7 @@ def _line_stemmer(language: str) -> Any:
     try:
         return line_stemmers[language]
     except KeyError:
-        found = line_stemmers[language] = native.line_stemmer(resolve(language))
+        found = line_stemmers[language] = _native.line_stemmer(resolve(language))
         return found
 
 

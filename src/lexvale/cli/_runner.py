@@ -12,9 +12,9 @@ import os
 import signal
 import sys
 
-from .textlines import stem_text
-from .wordlist import stem_long_line, stem_word_list
-from .work import CommandError
+from ._textlines import stem_text
+from ._wordlist import stem_long_line, stem_word_list
+from ._work import CommandError
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -22,8 +22,8 @@ if TYPE_CHECKING:
     from concurrent.futures import ProcessPoolExecutor
     import multiprocessing.context
 
-    from .chunks import Chunk
-    from .work import Done, Job
+    from ._chunks import Chunk
+    from ._work import Done, Job
 
 __all__ = ["results"]
 
@@ -119,9 +119,9 @@ def _start_pool(job: Job, jobs: int) -> ProcessPoolExecutor:
             # for ever).
             forkserver.ensure_running()
     if forks:
-        from . import native
+        from .. import _native
 
-        native.available()  # the native module loaded once here, rather than in each worker
+        _native.available()  # the native module loaded once here, rather than in each worker
         if sys.platform.startswith("linux"):
             import ctypes  # noqa: F401  (imported once here rather than in each worker)
     pool: ProcessPoolExecutor | None = None

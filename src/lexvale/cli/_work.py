@@ -6,7 +6,7 @@ from dataclasses import dataclass
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from .analyzer import Analyzer
+    from ..analyzer import Analyzer
 
 __all__ = ["CommandError", "Done", "Job"]
 

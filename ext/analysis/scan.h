@@ -10,15 +10,33 @@
 
 namespace lexvale {
 
-// How the words of a text are prepared: what the analyzer's settings ask for.
+// A few code points of a language's rules, given by the package's table of them.
+struct CodeSet {
+    static constexpr int capacity = 16;
+    std::uint32_t codes[capacity];
+    int count;
+
+    bool has(std::uint32_t code) const noexcept {
+        for (int i = 0; i < count; ++i) {
+            if (codes[i] == code) {
+                return true;
+            }
+        }
+        return false;
+    }
+};
+
+// How the words of a text are prepared: what the analyzer's settings and the
+// language's rules (lexvale/_rules.py, handed over when the pass is made) ask for.
 struct Preparing {
     bool lowercase;
     bool normal_form;      // any: the typographic apostrophe is "'"
-    bool turkish;          // I is ı, İ is i
-    bool irish;            // n or t before a capital vowel at a word's start takes a hyphen
+    bool dotted_i;         // I is ı, İ is i
     std::uint16_t unsure;  // char_nfc_unsure or char_nfkc_unsure, or 0 without a normal form
     std::uint16_t harmless;  // char_nfc_harmless or char_nfkc_harmless, or 0
-    std::uint32_t kept_joiners[2];  // joiners written inside words; 0: none
+    CodeSet kept_joiners;      // joiners written inside words
+    CodeSet mutation_letters;  // before one of mutated_vowels at a word's start: a hyphen between
+    CodeSet mutated_vowels;
 };
 
 // The prepared bytes of the word being read; words longer than the inline
@@ -137,7 +155,7 @@ inline std::uint16_t bits_of(std::uint32_t code) noexcept {
 }
 
 inline bool is_kept_joiner(const Preparing& how, std::uint32_t code) noexcept {
-    return code == how.kept_joiners[0] || code == how.kept_joiners[1];
+    return how.kept_joiners.has(code);
 }
 
 // Whether the native pass prepares a non-ASCII character exactly as the
@@ -158,7 +176,7 @@ inline Scan inspect_char(std::uint32_t code, std::uint16_t bits, const Preparing
         if ((bits & char_special) && code != capital_dotted_i) {
             return Scan::python;
         }
-        if (how.turkish && code == combining_dot_above) {
+        if (how.dotted_i && code == combining_dot_above) {
             return Scan::python;
         }
     }
@@ -202,19 +220,16 @@ Scan prepare_span(const Char* data, Py_ssize_t start, Py_ssize_t end, const Prep
     bool maybe_not_normal = false;
     Py_ssize_t k = start;
     std::uint32_t first = start < end ? data[start] : 0;
-    if (how.lowercase && how.irish && end - start >= 2 && (first == 'n' || first == 't')) {
-        std::uint32_t next = data[start + 1];
-        if (next == 'A' || next == 'E' || next == 'I' || next == 'O' || next == 'U' || next == 0xC1 || next == 0xC9 ||
-            next == 0xCD || next == 0xD3 || next == 0xDA) {
-            if (!key.put(first) || !key.put('-')) {
-                return Scan::error;
-            }
-            k = start + 1;
+    if (how.lowercase && how.mutation_letters.count != 0 && end - start >= 2 && how.mutation_letters.has(first) &&
+        how.mutated_vowels.has(data[start + 1])) {
+        if (!key.put(first) || !key.put('-')) {
+            return Scan::error;
         }
+        k = start + 1;
     }
     for (; k < end; ++k) {
         std::uint32_t code = data[k];
-        if (code < 0x80 && !(how.turkish && code == 'I')) {
+        if (code < 0x80 && !(how.dotted_i && code == 'I')) {
             // ASCII: lower case by one bit, one byte of UTF-8.
             std::uint32_t lowered = how.lowercase && code - 'A' < 26 ? code | 0x20 : code;
             changed = changed || lowered != code;
@@ -233,12 +248,12 @@ Scan prepare_span(const Char* data, Py_ssize_t start, Py_ssize_t end, const Prep
         } else if (how.lowercase) {
             if (code < 0x80) {
                 if (code - 'A' < 26) {
-                    out = how.turkish && code == 'I' ? small_dotless_i : code | 0x20;
+                    out = how.dotted_i && code == 'I' ? small_dotless_i : code | 0x20;
                 }
             } else if (code == capital_dotted_i) {
                 // Unicode's default lower case is "i" and a combining dot above.
                 out = 'i';
-                if (!how.turkish) {
+                if (!how.dotted_i) {
                     if (!key.put(out)) {
                         return Scan::error;
                     }
