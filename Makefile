@@ -52,24 +52,22 @@ build-asan: $(ASAN_DIR)/build.ninja
 	cmake --build $(ASAN_DIR)
 	cmake --build $(ASAN_DIR) --target version_warning
 
-# The release build runs the whole suite. The debug interpreter, whose own
-# assertions and reference accounting check the module's, runs the module's
-# tests; the tests of the pure-Python side (the package, its command line, the
-# documentation, the examples, the pipelines) check nothing more there, and
-# only the release run has them. Each part's report is shown whole when it
-# ends.
-RELEASE_ONLY_TESTS = tests/test_lexvale_analyzer.py tests/test_lexvale_cli.py tests/test_lexvale_languages.py \
-	tests/test_lexvale_package.py tests/test_documentation.py tests/test_examples.py tests/test_pipelines.py \
-	tests/test_internal_names.py tests/test_lexvale_preparation.py tests/test_lexvale_tokens.py \
-	tests/test_lexvale_stoplists.py tests/test_lexvale_sklearn.py
+# The release build runs the whole suite, a folder per concern. The debug
+# interpreter, whose own assertions and reference accounting check the native
+# code's, runs the tests of the native modules (tests/davuzod, tests/analysis);
+# the tests of the pure-Python side (the package, its command line, the
+# documentation and examples) check nothing more there, and only the release
+# run has them. Each part's report is shown whole when it ends.
+NATIVE_TESTS = tests/davuzod tests/analysis
+PURE_PYTHON_TESTS = tests/lexvale tests/cli tests/docs
 
 # make test runs the suite in four parts, two at a time, so that both cores
 # stay busy to the end: the release run of the native modules' tests beside
 # the debug run, then the release run of the pure-Python tests in two halves
 # as the cores come free. (pytest-xdist, which make check uses, costs more
 # processor time than it saves here.)
-PURE_PYTHON_FIRST_HALF = tests/test_lexvale_cli.py
-PURE_PYTHON_SECOND_HALF = $(filter-out $(PURE_PYTHON_FIRST_HALF),$(RELEASE_ONLY_TESTS))
+PURE_PYTHON_FIRST_HALF = tests/cli
+PURE_PYTHON_SECOND_HALF = $(filter-out $(PURE_PYTHON_FIRST_HALF),$(PURE_PYTHON_TESTS))
 PYTEST_PROCESSES ?= -n 2
 RELEASE_PYTEST = PYTHONPATH=$(CURDIR)/$(RELEASE_DIR):$(CURDIR)/src $(PYTHON) -m pytest -p no:cacheprovider
 
@@ -82,7 +80,7 @@ test-release:
 	$(RELEASE_PYTEST) $(PYTEST_PROCESSES)
 
 test-release-native:
-	$(RELEASE_PYTEST) $(addprefix --ignore=,$(RELEASE_ONLY_TESTS))
+	$(RELEASE_PYTEST) $(NATIVE_TESTS)
 
 test-release-pure-1:
 	$(RELEASE_PYTEST) $(PURE_PYTHON_FIRST_HALF)
@@ -91,8 +89,7 @@ test-release-pure-2:
 	$(RELEASE_PYTEST) $(PURE_PYTHON_SECOND_HALF)
 
 test-debug:
-	PYTHONPATH=$(CURDIR)/$(DEBUG_DIR):$(CURDIR)/src $(PYTHON_DEBUG) -m pytest -p no:cacheprovider \
-		$(addprefix --ignore=,$(RELEASE_ONLY_TESTS))
+	PYTHONPATH=$(CURDIR)/$(DEBUG_DIR):$(CURDIR)/src $(PYTHON_DEBUG) -m pytest -p no:cacheprovider $(NATIVE_TESTS)
 
 # The whole suite on the AddressSanitizer and UndefinedBehaviorSanitizer build
 # (the interpreter itself is not instrumented, so the runtimes are preloaded and
@@ -101,11 +98,11 @@ test-debug:
 SANITIZER_ENV = LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
 	PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 DAVUZOD_CONFORMANCE_WORDS=20000
-VALGRIND_TESTS = tests/test_stemmer_class.py tests/test_cache.py tests/test_stemming.py \
-	tests/test_binding.py tests/test_catalogue.py tests/test_conformance.py
+VALGRIND_TESTS = $(addprefix tests/davuzod/,test_stemmer_class.py test_cache.py test_stemming.py test_binding.py \
+	test_catalogue.py test_conformance.py)
 
-PUBLIC_API_TESTS = tests/test_stemming.py tests/test_cache.py tests/test_stemmer_class.py tests/test_module.py \
-	tests/test_private_symbols.py tests/test_memory_failures.py
+PUBLIC_API_TESTS = $(addprefix tests/davuzod/,test_stemming.py test_cache.py test_stemmer_class.py test_module.py \
+	test_private_symbols.py test_memory_failures.py)
 
 check: build build-asan build-public
 	$(PYTHON) tools/internal_names.py

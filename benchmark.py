@@ -40,7 +40,9 @@ from pathlib import Path
 
 import Davuzod
 
-DEFAULT_TEXT_DIR = Path("/usr/share/games/fortunes")
+sys.path.insert(0, str(Path(__file__).resolve().parent / "tools"))
+from fortunes import fortune_files, read_text  # noqa: E402
+
 DEFAULT_WORD_LISTS = {
     "french": "/usr/share/dict/french",
     "german": "/usr/share/dict/ngerman",
@@ -60,22 +62,12 @@ WORD = re.compile(r"[^\W\d_]+(?:'[^\W\d_]+)*")
 # ---- input
 
 
-def read_text(path):
-    raw = Path(path).read_bytes()
-    try:
-        return raw.decode("utf-8")
-    except UnicodeDecodeError:
-        return raw.decode("latin-1")
-
-
 def words_of_text(text):
     return WORD.findall(text.lower())
 
 
 def default_english_text():
-    files = sorted(
-        p for p in DEFAULT_TEXT_DIR.glob("*") if p.is_file() and p.suffix not in (".dat", ".u8") and not p.is_symlink()
-    )
+    files = fortune_files()
     if not files:
         raise SystemExit(f"no default text: install Debian's fortunes package, or give --text FILE")
     return "\n".join(read_text(p) for p in files), f"Debian fortunes ({len(files)} files)"

@@ -1,4 +1,4 @@
-"""Shared fixtures: the module, stemmers, a view of an object's cache, child interpreters, stemwords, Hypothesis's profile."""
+"""Shared fixtures: the module, stemmers, a view of an object's cache, child interpreters, stemwords, the fortunes, Hypothesis's profile."""
 
 import ctypes
 import ctypes.util
@@ -41,6 +41,41 @@ def cache_state(stemmer):
 
 
 CHECKOUT = Path(__file__).resolve().parent.parent
+
+sys.path.insert(0, str(CHECKOUT / "tools"))
+from fortunes import FOLDER as FORTUNES, fortune_files, read_text  # noqa: E402
+
+
+@functools.cache
+def fortunes_text():
+    """The running English of Debian's fortunes packages, every file in one text, as the benchmark reads it."""
+    files = fortune_files()
+    if not files:
+        pytest.skip("needs Debian's fortunes package")
+    return "\n".join(read_text(path) for path in files)
+
+
+def fortune_entries(topic):
+    """The fortunes of one of the package's files (a topic), each stripped."""
+    raw = (FORTUNES / topic).read_bytes().decode("utf-8", errors="replace")
+    return [entry.strip() for entry in raw.split("\n%\n") if entry.strip()]
+
+
+#: Three topics of the fortunes, so that a classifier has something to learn.
+TOPICS = ("computers", "food", "law")
+
+
+@pytest.fixture(scope="session")
+def corpus():
+    """A hundred fortunes of each of TOPICS and the topic of each: (texts, labels)."""
+    if not all((FORTUNES / topic).is_file() for topic in TOPICS):
+        pytest.skip("needs Debian's fortunes package")
+    texts, labels = [], []
+    for topic in TOPICS:
+        entries = fortune_entries(topic)[:100]
+        texts += entries
+        labels += [topic] * len(entries)
+    return texts, labels
 
 
 @functools.cache

@@ -12,9 +12,9 @@ from hypothesis import strategies as st
 
 import Davuzod
 import lexvale
+from conftest import fortune_files
 from lexvale import DEFAULT_PATTERN, Analyzer, Token
 
-FORTUNES = Path("/usr/share/games/fortunes")
 
 
 def stems(language, words):
@@ -23,9 +23,9 @@ def stems(language, words):
 
 @pytest.fixture(scope="module")
 def running_text():
-    files = sorted(p for p in FORTUNES.glob("*") if p.is_file() and p.suffix not in (".dat", ".u8"))
+    files = fortune_files()
     if not files:
-        pytest.skip("Debian's fortunes package is not installed")
+        pytest.skip("needs Debian's fortunes package")
     return "\n".join(p.read_bytes().decode("utf-8", "replace") for p in files[:6])
 
 

@@ -9,8 +9,9 @@ import pytest
 
 import Davuzod
 import lexvale
+from conftest import CHECKOUT
 
-EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
+EXAMPLES = CHECKOUT / "examples"
 
 
 def load(name):

@@ -9,8 +9,9 @@ import pytest
 import lexvale
 from lexvale import Analyzer
 from lexvale.stoplists import raw_stopwords, stop_list_languages
+from conftest import CHECKOUT
 
-ROOT = Path(__file__).resolve().parent.parent
+ROOT = CHECKOUT
 
 
 def test_shipped_lists_are_what_the_script_derives_from_snowballs():

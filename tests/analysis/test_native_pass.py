@@ -18,9 +18,9 @@ import Davuzod
 from lexvale import Analyzer, Token
 from lexvale import _native as native
 from lexvale.stoplists import stop_list_languages
+from conftest import CHECKOUT, fortunes_text
 
-ROOT = Path(__file__).resolve().parent.parent
-FORTUNES = Path("/usr/share/games/fortunes")
+ROOT = CHECKOUT
 VOCABULARIES = Path("/usr/share/snowball/data")
 DICTIONARIES = Path("/usr/share/dict")
 
@@ -104,13 +104,6 @@ def test_both_paths_agree_on_every_code_point():
     assert native_lines > 0.9 * sys.maxunicode
 
 
-def fortunes():
-    files = sorted(p for p in FORTUNES.glob("*") if p.is_file() and p.suffix not in (".dat", ".u8") and not p.is_symlink())
-    if not files:
-        pytest.skip("needs Debian's fortunes package")
-    return "\n".join(p.read_bytes().decode("utf-8", "replace") for p in files)
-
-
 @large_corpus
 @pytest.mark.parametrize(
     "options",
@@ -118,7 +111,7 @@ def fortunes():
      {"fold_accents": True, "ngram_range": (1, 3)}, {"normalize": "NFC", "lowercase": False}, {"cache_size": 100}],
 )
 def test_both_paths_agree_on_fortunes(options):
-    text = fortunes()
+    text = fortunes_text()
     fast, slow = both(**options)
     assert fast(text) == slow(text)
     assert fast.tokens(text) == slow.tokens(text)
@@ -233,7 +226,7 @@ def test_words_of_settings_survive_the_table_filling_up():
 
 
 def test_one_analyzer_shared_by_threads_gives_the_serial_results():
-    text = fortunes()
+    text = fortunes_text()
     entries = [entry for entry in text.split("\n%\n") if entry.strip()][:600]
     analyzer = Analyzer(cache_size=50, stopwords="snowball")
     with native.disabled():

@@ -24,8 +24,9 @@ import Davuzod
 import lexvale
 from lexvale.cli._chunks import Chunk, read_chunks
 from lexvale.cli import main
+from conftest import CHECKOUT
 
-ROOT = Path(__file__).resolve().parent.parent
+ROOT = CHECKOUT
 
 DICTIONARIES = {"english": "american-english", "french": "french", "german": "ngerman", "spanish": "spanish",
                 "swedish": "swedish", "dutch": "dutch", "portuguese": "portuguese"}

@@ -12,6 +12,7 @@ import Davuzod
 import lexvale
 from lexvale import _probes as probes, languages
 from lexvale._tables.unicode import MARKS, UNICODE_VERSION
+from conftest import CHECKOUT
 
 WORD_LISTS = ["american-english", "french", "ngerman", "spanish", "italian", "dutch", "swedish", "norsk",
               "danish", "portuguese", "polish", "catalan", "irish"]
@@ -67,7 +68,7 @@ def test_other_aliases_libstemmer_accepts_resolve_to_their_algorithm(sample_word
 
 
 def test_the_shipped_table_is_what_libstemmer_says_now():
-    sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tools"))
+    sys.path.insert(0, str(CHECKOUT / "tools"))
     try:
         import language_table
     finally:

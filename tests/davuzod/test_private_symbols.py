@@ -8,9 +8,9 @@ from pathlib import Path
 import pytest
 
 import Davuzod
-from conftest import built_on_public_api_only
+from conftest import CHECKOUT, built_on_public_api_only
 
-TOOL = Path(__file__).resolve().parent.parent / "tools" / "private_symbols.py"
+TOOL = CHECKOUT / "tools" / "private_symbols.py"
 ALLOW_LIST = TOOL.with_name("private_symbols.allow")
 
 pytestmark = pytest.mark.skipif(shutil.which("nm") is None, reason="needs binutils' nm")

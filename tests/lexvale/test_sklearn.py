@@ -12,25 +12,10 @@ import pytest
 import lexvale
 from lexvale import Analyzer
 
-FORTUNES = Path("/usr/share/games/fortunes")
-TOPICS = ("computers", "food", "law")
 
 needs_scipy = pytest.mark.skipif(
     hasattr(sys, "gettotalrefcount"), reason="SciPy has no build for the debug interpreter"
 )
-
-
-@pytest.fixture(scope="module")
-def corpus():
-    if not all((FORTUNES / topic).is_file() for topic in TOPICS):
-        pytest.skip("needs Debian's fortunes package")
-    texts, labels = [], []
-    for topic in TOPICS:
-        raw = (FORTUNES / topic).read_bytes().decode("utf-8", errors="replace")
-        entries = [entry.strip() for entry in raw.split("\n%\n") if entry.strip()][:80]
-        texts += entries
-        labels += [topic] * len(entries)
-    return texts, labels
 
 
 def test_get_params_gives_the_settings_as_given():

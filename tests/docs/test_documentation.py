@@ -11,9 +11,9 @@ from pathlib import Path
 import pytest
 
 import Davuzod
-from conftest import child_env
+from conftest import CHECKOUT, child_env, fortune_files, fortunes_text
 
-ROOT = Path(__file__).resolve().parent.parent
+ROOT = CHECKOUT
 README = ROOT / "README.md"
 DOCS = ROOT / "docs"
 DOCUMENTS = [README, *sorted(DOCS.glob("*.md"))]
@@ -21,7 +21,6 @@ DOCUMENTS = [README, *sorted(DOCS.glob("*.md"))]
 ISO_TABLE_PAGE = DOCS / "analyzer.md"
 CAPITALS_PAGE = DOCS / "pitfalls.md"
 DEBUG_INTERPRETER = hasattr(sys, "gettotalrefcount")
-FORTUNES = Path("/usr/share/games/fortunes")
 
 
 def relative(document):
@@ -120,25 +119,10 @@ def test_comparison_with_nltk_shows_lexvales_stems():
             assert lexvale.Analyzer("dutch_porter")(word) == [theirs], word
 
 
-def fortunes_text():
-    """The text of Debian's fortunes package, its files as the benchmark reads them."""
-    files = sorted(p for p in FORTUNES.glob("*") if p.is_file() and p.suffix not in (".dat", ".u8") and not p.is_symlink())
-    if not files:
-        pytest.skip("needs Debian's fortunes package")
-    texts = []
-    for path in files:
-        raw = path.read_bytes()
-        try:
-            texts.append(raw.decode("utf-8"))
-        except UnicodeDecodeError:
-            texts.append(raw.decode("latin-1"))
-    return len(files), "\n".join(texts)
-
-
 def test_figures_of_capitalised_words_are_the_fortunes_ones():
     import lexvale
 
-    files, text = fortunes_text()
+    files, text = len(fortune_files()), fortunes_text()
     # Tokens do not depend on case, so the distinct words give the text's stems.
     words = set(re.findall(lexvale.DEFAULT_PATTERN, text))
     as_written = len(set(lexvale.Analyzer("english", lowercase=False).stem_words(words)))

@@ -18,34 +18,12 @@ from pathlib import Path
 import pytest
 
 import lexvale
-
-FORTUNES = Path("/usr/share/games/fortunes")
-# Three topics, so that a classifier has something to learn.
-TOPICS = ("computers", "food", "law")
-PER_TOPIC = 100
+from conftest import TOPICS
 
 # SciPy, which scikit-learn needs, has no build for the debug interpreter.
 needs_scipy = pytest.mark.skipif(
     hasattr(sys, "gettotalrefcount"), reason="SciPy has no build for the debug interpreter"
 )
-
-
-def fortunes(topic):
-    raw = (FORTUNES / topic).read_bytes().decode("utf-8", errors="replace")
-    return [entry.strip() for entry in raw.split("\n%\n") if entry.strip()]
-
-
-@pytest.fixture(scope="module")
-def corpus():
-    """Fortunes of three topics and the topic of each: (texts, labels)."""
-    if not all((FORTUNES / topic).is_file() for topic in TOPICS):
-        pytest.skip("needs Debian's fortunes package")
-    texts, labels = [], []
-    for topic in TOPICS:
-        entries = fortunes(topic)[:PER_TOPIC]
-        texts += entries
-        labels += [topic] * len(entries)
-    return texts, labels
 
 
 @pytest.fixture(scope="module")
@@ -174,7 +152,7 @@ def test_joblib_parallel_with_the_analyzer_as_the_function(analyzer, texts, seri
 
 class TestProcesses:
     # forkserver is the default. A forked child makes stemmers of its own
-    # (tests/test_lexvale_stemmers.py), but forking this process, which runs
+    # (tests/lexvale/test_stemmers.py), but forking this process, which runs
     # loky's and Dask's threads by now, is what Python warns may deadlock.
     @pytest.mark.parametrize("method", ["forkserver", "spawn"])
     def test_pool_map_with_the_analyzer(self, analyzer, texts, serial, method):
