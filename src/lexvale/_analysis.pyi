@@ -1,6 +1,6 @@
 # The native analysis pass (ext/analysis/), private to lexvale.
 from collections.abc import Callable, Mapping
-from typing import Any
+from typing import Any, Literal
 
 UNICODE_VERSION: str
 
@@ -14,7 +14,7 @@ class Pass:
         normalize: str | None,
         cache_size: int,
         entries: Mapping[str, tuple[str, bool]],
-        is_normalized: Callable[[str, str], bool],
+        is_normalized: Callable[[Literal["NFC", "NFD", "NFKC", "NFKD"], str], bool],
         fold: Callable[[str], str] | None,
         token: type,
         kept_joiners: str,
@@ -23,7 +23,7 @@ class Pass:
         mutated_vowels: str,
     ) -> Pass: ...
     def text(self, text: str, /) -> list[str] | None: ...
-    def tokens(self, text: str, /) -> list[tuple[str, int, int, str]] | None: ...
+    def tokens(self, text: str, /) -> list[Any] | None: ...  # of the token type it was made with
     def lines(self, text: str, tokens: bool, /) -> tuple[list[Any], list[tuple[int, int, int]]]: ...
     def prepared_text(self, text: str, /) -> list[str] | None: ...
     def words(self, words: list[str], /) -> list[str] | None: ...

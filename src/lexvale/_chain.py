@@ -94,11 +94,13 @@ def filled(results: list[_Piece], holes: list[tuple[int, int, int]],
 
 def native_stems_of_text(state: State, text: str) -> list[str]:
     """The same with the native pass, which prepares what it can."""
-    stems: list[str] | None = state.native.text(text)
+    native = state.native
+    assert native is not None
+    stems = native.text(text)
     if stems is not None:
         return stems
     if not state.preparation.has_word_rules(text):
-        stems = state.native.prepared_text(state.preparation.text(text))
+        stems = native.prepared_text(state.preparation.text(text))
         if stems is not None:
             return stems
     return stems_of_text(state, text)

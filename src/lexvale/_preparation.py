@@ -24,9 +24,8 @@ from __future__ import annotations
 import functools
 import re
 import unicodedata
-from collections.abc import Callable
 from dataclasses import dataclass
-from typing import Literal
+from typing import Literal, Protocol
 
 from ._casing import has_word_rules, lower_char, lower_text, lower_word, turkish_dotted_capitals
 from ._rules import rules_of
@@ -149,38 +148,128 @@ def _lower_mapped(text: str, language: str) -> tuple[str, Offsets]:
     return "".join(pieces), (starts, ends)
 
 
+# ---- the steps, in the order text goes through them. Each prepares text
+# whole (`apply`), or keeps the offset tables of what it changed (`mapped`).
+
+
+class _Step(Protocol):
+    def apply(self, text: str, whole_word: bool) -> str: ...
+
+    def mapped(self, text: str) -> tuple[str, Offsets | None]: ...
+
+
+@dataclass(frozen=True, slots=True)
+class _DropIgnorable:
+    """Drops the characters that print as nothing and only part words (but the joiners the language keeps)."""
+
+    language: str
+
+    def apply(self, text: str, whole_word: bool) -> str:
+        if text.isascii():
+            return text
+        ignorable = _ignorable_class(self.language)
+        return ignorable.sub("", text) if ignorable.search(text) is not None else text
+
+    def mapped(self, text: str) -> tuple[str, Offsets | None]:
+        if text.isascii():
+            return text, None
+        dropped = [match.start() for match in _ignorable_class(self.language).finditer(text)]
+        return _dropped_mapped(text, dropped) if dropped else (text, None)
+
+
+@dataclass(frozen=True, slots=True)
+class _Normalize:
+    """Puts text in a Unicode normal form."""
+
+    form: NormalForm
+
+    def apply(self, text: str, whole_word: bool) -> str:
+        if text.isascii() or unicodedata.is_normalized(self.form, text):
+            return text
+        return unicodedata.normalize(self.form, text)
+
+    def mapped(self, text: str) -> tuple[str, Offsets | None]:
+        if text.isascii() or unicodedata.is_normalized(self.form, text):
+            return text, None
+        return _normalize_mapped(text, self.form)
+
+
+@dataclass(frozen=True, slots=True)
+class _UnifyApostrophe:
+    """Makes the typographic apostrophe "'", as a normal form for apostrophes (its length unchanged)."""
+
+    def apply(self, text: str, whole_word: bool) -> str:
+        return text.replace(_TYPOGRAPHIC_APOSTROPHE, "'") if _TYPOGRAPHIC_APOSTROPHE in text else text
+
+    def mapped(self, text: str) -> tuple[str, Offsets | None]:
+        return self.apply(text, False), None
+
+
+@dataclass(frozen=True, slots=True)
+class _Lowercase:
+    """Lower case as the language writes it (``_casing``); rules that depend on where a word starts or ends
+    apply to a whole word only."""
+
+    language: str
+
+    def apply(self, text: str, whole_word: bool) -> str:
+        return lower_word(text, self.language) if whole_word else lower_text(text, self.language)
+
+    def mapped(self, text: str) -> tuple[str, Offsets | None]:
+        offsets = None
+        if rules_of(self.language).dotted_i:
+            dotted = turkish_dotted_capitals(text)
+            if dotted:
+                characters = list(text)
+                for capital, lowered_capital, _ in dotted:
+                    characters[capital] = lowered_capital
+                text, offsets = _dropped_mapped("".join(characters), [dot for _, _, dot in dotted], attached=True)
+        lowered = lower_text(text, self.language)
+        if len(lowered) != len(text):
+            # The offsets character by character: final sigma, the one rule
+            # that depends on context, keeps the length.
+            by_character, step = _lower_mapped(text, self.language)
+            if len(by_character) != len(lowered):
+                lowered = by_character
+            offsets = _compose(offsets, step)
+        return lowered, offsets
+
+    def needs_words_alone(self, text: str) -> bool:
+        return has_word_rules(text, self.language)
+
+
+@functools.cache
+def _steps(normalize: NormalForm | None, lowercase: bool, language: str) -> tuple[_Step, ...]:
+    steps: list[_Step] = [_DropIgnorable(language)]
+    if normalize is not None:
+        steps += [_Normalize(normalize), _UnifyApostrophe()]
+    if lowercase:
+        steps.append(_Lowercase(language))
+    return tuple(steps)
+
+
 @dataclass(frozen=True, slots=True)
 class Preparation:
-    """How text and words are prepared for one analyzer's settings."""
+    """How text and words are prepared for one analyzer's settings: its steps, in order, to a fixed point."""
 
     normalize: NormalForm | None
     lowercase: bool
     language: str
 
-    def _round(self, text: str, lower: Callable[[str, str], str]) -> str:
-        if not text.isascii():
-            ignorable = _ignorable_class(self.language)
-            if ignorable.search(text) is not None:
-                text = ignorable.sub("", text)
-            if self.normalize is not None and not unicodedata.is_normalized(self.normalize, text):
-                text = unicodedata.normalize(self.normalize, text)
-        if self.normalize is not None and _TYPOGRAPHIC_APOSTROPHE in text:
-            text = text.replace(_TYPOGRAPHIC_APOSTROPHE, "'")
-        if self.lowercase:
-            text = lower(text, self.language)
+    @property
+    def steps(self) -> tuple[_Step, ...]:
+        return _steps(self.normalize, self.lowercase, self.language)
+
+    def _prepared(self, text: str, whole_word: bool) -> str:
+        for _ in range(1 + _MAX_ROUNDS):
+            for step in self.steps:
+                text = step.apply(text, whole_word)
+            if not self._may_change_again(text):
+                break
         return text
 
-    def _fixed(self, text: str, lower: Callable[[str, str], str]) -> str:
-        prepared = self._round(text, lower)
-        # Lower-casing may leave text outside the normal form; a round or two
-        # more reach the fixed point.
-        for _ in range(_MAX_ROUNDS):
-            if not self._may_change_again(prepared):
-                break
-            prepared = self._round(prepared, lower)
-        return prepared
-
     def _may_change_again(self, prepared: str) -> bool:
+        """Whether lower-casing left text outside the normal form, which another round then mends."""
         return (
             self.lowercase and self.normalize is not None and not prepared.isascii()
             and not unicodedata.is_normalized(self.normalize, prepared)
@@ -190,7 +279,7 @@ class Preparation:
 
     def word(self, word: str) -> str:
         """`word` as the stemmer sees it. Words separated by NUL characters are each prepared as a word."""
-        return self._fixed(word, lower_word)
+        return self._prepared(word, True)
 
     def words(self, words: list[str]) -> list[str]:
         """Each of `words` prepared as a word."""
@@ -207,63 +296,34 @@ class Preparation:
 
     def text(self, text: str) -> str:
         """`text` prepared as a whole: its words are those ``word`` gives unless ``has_word_rules``."""
-        return self._fixed(text, lower_text)
+        return self._prepared(text, False)
 
     def has_word_rules(self, text: str) -> bool:
         """Whether the words of `text` must be prepared again one by one from the original.
 
-        Asked of the text as normalised: NFKC makes a capital sigma of a
-        mathematical one, and capital vowels of full-width ones.
+        Asked of the text as the steps before lower-casing leave it: NFKC
+        makes a capital sigma of a mathematical one, and capital vowels of
+        full-width ones.
         """
         if not self.lowercase:
             return False
-        if not text.isascii():
-            text = self._round(text, _unchanged)
-        return has_word_rules(text, self.language)
+        *before, lowercase = self.steps
+        assert isinstance(lowercase, _Lowercase)
+        for step in before:
+            text = step.apply(text, False)
+        return lowercase.needs_words_alone(text)
 
     def text_with_offsets(self, text: str) -> tuple[str, Offsets | None]:
         """``text(text)`` and its offset tables, or None when offsets carry over unchanged."""
-        text, offsets = self._mapped_round(text, None)
-        for _ in range(_MAX_ROUNDS):
+        offsets: Offsets | None = None
+        for _ in range(1 + _MAX_ROUNDS):
+            for step in self.steps:
+                text, moved = step.mapped(text)
+                if moved is not None:
+                    offsets = _compose(offsets, moved)
             if not self._may_change_again(text):
                 break
-            text, offsets = self._mapped_round(text, offsets)
         return text, offsets
-
-    def _mapped_round(self, text: str, offsets: Offsets | None) -> tuple[str, Offsets | None]:
-        if not text.isascii():
-            dropped = [match.start() for match in _ignorable_class(self.language).finditer(text)]
-            if dropped:
-                text, step = _dropped_mapped(text, dropped)
-                offsets = _compose(offsets, step)
-            if self.normalize is not None and not unicodedata.is_normalized(self.normalize, text):
-                text, step = _normalize_mapped(text, self.normalize)
-                offsets = _compose(offsets, step)
-        if self.normalize is not None and _TYPOGRAPHIC_APOSTROPHE in text:
-            text = text.replace(_TYPOGRAPHIC_APOSTROPHE, "'")
-        if self.lowercase:
-            if rules_of(self.language).dotted_i:
-                dotted = turkish_dotted_capitals(text)
-                if dotted:
-                    characters = list(text)
-                    for capital, lowered_capital, _ in dotted:
-                        characters[capital] = lowered_capital
-                    text, step = _dropped_mapped("".join(characters), [dot for _, _, dot in dotted], attached=True)
-                    offsets = _compose(offsets, step)
-            lowered = lower_text(text, self.language)
-            if len(lowered) != len(text):
-                # The offsets character by character: final sigma, the one
-                # rule that depends on context, keeps the length.
-                by_character, step = _lower_mapped(text, self.language)
-                if len(by_character) != len(lowered):
-                    lowered = by_character
-                offsets = _compose(offsets, step)
-            text = lowered
-        return text, offsets
-
-
-def _unchanged(text: str, language: str) -> str:
-    return text
 
 
 # No known text needs more than one further round; the bound only keeps a

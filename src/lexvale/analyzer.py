@@ -383,7 +383,7 @@ class Analyzer:
     def _ready(self) -> State:
         """The analyzer's state; raises what its settings raise when they make no analyzer."""
         state = self._state
-        if type(state) is Unusable:
+        if isinstance(state, Unusable):
             raise state.error()
         return state
 
