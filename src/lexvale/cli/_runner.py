@@ -75,13 +75,16 @@ def results(job: Job, chunks: Iterable[Chunk], jobs: int) -> Generator[Done]:
 
 def _stop(pool: ProcessPoolExecutor) -> None:
     """Kills the workers at once, and lets the command exit while chunks are still on their way to them."""
-    # The executor offers no way to abandon its queues, and the interpreter
-    # joins its threads at exit, so two of them are let go by hand. The queue
-    # thread may be blocked writing a chunk into the pipe no worker reads any
-    # more. The manager thread may be blocked reading a result that a killed
-    # worker left half-written: once this process has closed its own copy of
-    # the pipe's writing end, the workers' deaths close the others and the
-    # read ends.
+    # kill_workers() is the executor's public way to stop; it leaves two of
+    # the executor's threads blocked, and the interpreter joins them at exit.
+    # The call queue's feeder thread may be blocked writing a chunk into the
+    # pipe no worker reads any more; the manager thread may be blocked
+    # reading a result that a killed worker left half-written. No public call
+    # lets a queue go, so the two private attributes that do are read here,
+    # through getattr, so that an executor without them is still stopped:
+    # the call queue is told not to be joined, and this process's copy of
+    # the result pipe's writing end is closed, so that the workers' deaths
+    # close the others and the read ends.
     call_queue = getattr(pool, "_call_queue", None)
     result_writer = getattr(getattr(pool, "_result_queue", None), "_writer", None)
     if call_queue is not None:
