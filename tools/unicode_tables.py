@@ -7,7 +7,8 @@ Two files, from one run and so from one Unicode version:
 * src/lexvale/_tables/unicode.py: the character classes that the word
   pattern is made of (combining marks, Han, Hiragana) and UNICODE_VERSION;
 * ext/analysis/unicode_tables.h: the native pass's record of every code
-  point, classified by those same classes, the joiners of lexvale._rules and
+  point, classified by those same classes, the digit separators of
+  lexvale._patterns, the joiners of lexvale._rules and
   the characters that lexvale._preparation drops, so that the native pass
   and the pure-Python path classify every character alike (a test checks all
   of them through the native module).
@@ -32,6 +33,7 @@ import unicodedata
 from pathlib import Path
 
 from lexvale._preparation import IGNORABLE as IGNORABLE_CLASS
+from lexvale._patterns import DIGIT_SEPARATORS
 from lexvale._rules import JOINERS
 
 CHECKOUT = Path(__file__).resolve().parent.parent
@@ -114,6 +116,7 @@ JOINER = 256      # U+200C and U+200D: inside words in some languages, dropped i
 SURROGATE = 512   # not encodable: the pure-Python path raises as the stemmer does
 NFC_HARMLESS = 1024   # outside NFC, but NFC makes it separators that change no word
 NFKC_HARMLESS = 2048  # the same for NFKC (a no-break space, an ellipsis)
+DIGIT_SEPARATOR = 4096  # joins two digits into one number (lexvale._patterns.DIGIT_SEPARATORS)
 
 
 def _second_elements() -> set[int]:
@@ -149,6 +152,8 @@ def records(found: dict[str, str]) -> list[tuple[int, int]]:
             bits |= DIGIT
         if marks.fullmatch(character):
             bits |= MARK
+        if character in DIGIT_SEPARATORS:
+            bits |= DIGIT_SEPARATOR
         if character in JOINERS:
             bits |= JOINER
         elif ignorable.fullmatch(character):
@@ -187,9 +192,9 @@ def _harmless(normal: str, marks: re.Pattern[str], single: re.Pattern[str], igno
         if (character.isalnum() or marks.fullmatch(character) or single.fullmatch(character)
                 or ignorable.fullmatch(character) or character in JOINERS or character in "'\u2019_"):
             return False
-        if character in ".," and len(normal) < 2:
+        if character in DIGIT_SEPARATORS and len(normal) < 2:
             return False
-        if character in ".," and normal.strip(".,"):
+        if character in DIGIT_SEPARATORS and normal.strip(DIGIT_SEPARATORS):
             return False
     return True
 
@@ -238,6 +243,7 @@ def header_source(found: dict[str, str]) -> str:
         f"    char_surrogate = {SURROGATE},",
         f"    char_nfc_harmless = {NFC_HARMLESS},",
         f"    char_nfkc_harmless = {NFKC_HARMLESS},",
+        f"    char_digit_separator = {DIGIT_SEPARATOR},",
         "};",
         "",
         "struct CharRecord {",

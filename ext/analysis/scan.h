@@ -341,7 +341,7 @@ Scan scan_words(const Char* data, Py_ssize_t length, const Preparing& how, bool 
                         while (i < length && inside(data[i])) {
                             ++i;
                         }
-                    } else if (i < length && (data[i] == '.' || data[i] == ',') && is_digit(i - 1) && is_digit(i + 1)) {
+                    } else if (i < length && (bits_of(data[i]) & char_digit_separator) && is_digit(i - 1) && is_digit(i + 1)) {
                         ++i;
                     } else {
                         break;

@@ -22,12 +22,16 @@ import re
 from ._rules import JOINERS
 from ._tables.unicode import HAN, HIRAGANA, MARKS
 
-__all__ = ["DEFAULT_PATTERN", "HAN", "HIRAGANA", "LATIN1_PATTERN"]
+__all__ = ["DEFAULT_PATTERN", "DIGIT_SEPARATORS", "HAN", "HIRAGANA", "LATIN1_PATTERN"]
+
+#: What joins two digits into one number ("3.14", "1,000"); the native pass
+#: reads it from the character tables that tools/unicode_tables.py writes.
+DIGIT_SEPARATORS = ".,"
 
 # A letter or digit of a script written with spaces: Unicode's word
 # characters less the underscore, Han and Hiragana.
 _ALNUM = rf"[^\W_{HAN}{HIRAGANA}]"
-_INSIDE = rf"[{MARKS}{JOINERS}]+|(?<=\d)[.,](?=\d)"
+_INSIDE = rf"[{MARKS}{JOINERS}]+|(?<=\d)[{DIGIT_SEPARATORS}](?=\d)"
 _RUN = rf"{_ALNUM}+(?:(?:{_INSIDE}){_ALNUM}*)*"
 
 #: Runs of letters and digits (Unicode's word characters without the
@@ -45,5 +49,5 @@ DEFAULT_PATTERN = rf"{_RUN}(?:'{_RUN})*|[{HAN}{HIRAGANA}][{MARKS}]*"
 
 # The same words in text of Latin-1 characters only, which has no combining
 # marks, joiners, Han or Hiragana, found faster.
-_LATIN1_RUN = r"[^\W_]+(?:(?<=\d)[.,](?=\d)[^\W_]+)*"
+_LATIN1_RUN = rf"[^\W_]+(?:(?<=\d)[{DIGIT_SEPARATORS}](?=\d)[^\W_]+)*"
 LATIN1_PATTERN = re.compile(rf"{_LATIN1_RUN}(?:'{_LATIN1_RUN})*")
