@@ -294,7 +294,9 @@ class Analyzer:
         """The stems of the words of `text`, in order, stop words dropped (or their n-grams)."""
         if not isinstance(text, str):
             raise TypeError(f"Analyzer takes a str, not {type(text).__name__}")
-        state = self._ready()
+        state = self._state
+        if isinstance(state, Unusable):  # _ready() inline: the call is the hot entry point
+            raise state.error()
         if state.native is None or type(text) is not str:  # a subclass's methods may differ from str's
             return ngrams(state, stems_of_text(state, text))
         # No step of the chain crosses a line break: over text of several
