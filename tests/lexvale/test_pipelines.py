@@ -10,7 +10,6 @@ import copy
 import multiprocessing
 import operator
 import pickle
-import sys
 import threading
 from concurrent.futures import ProcessPoolExecutor, ThreadPoolExecutor
 from pathlib import Path
@@ -18,13 +17,7 @@ from pathlib import Path
 import pytest
 
 import lexvale
-from conftest import TOPICS
-
-# SciPy, which scikit-learn needs, has no build for the debug interpreter.
-needs_scipy = pytest.mark.skipif(
-    hasattr(sys, "gettotalrefcount"), reason="SciPy has no build for the debug interpreter"
-)
-
+from conftest import TOPICS, needs, needs_scikit_learn
 
 @pytest.fixture(scope="module")
 def texts(corpus):
@@ -69,7 +62,7 @@ def transform_with_saved(path, texts):
     return joblib.load(path).transform(texts)
 
 
-@needs_scipy
+@needs_scikit_learn
 class TestScikitLearn:
     @staticmethod
     def joblib_round_trip(vectorizer, path):
@@ -144,6 +137,7 @@ class TestScikitLearn:
         assert searches[0].best_estimator_.named_steps["tfidf"].analyzer in grid["tfidf__analyzer"]
 
 
+@needs("joblib")
 def test_joblib_parallel_with_the_analyzer_as_the_function(analyzer, texts, serial):
     import joblib
 
