@@ -12,6 +12,10 @@ PUBLIC_DIR := build/public
 PYTHON := python3.14
 PYTHON_DEBUG := python3.14-dbg
 IN_ROOT ?= $(if $(wildcard /.devroot-packages),1,0)
+# The libraries lexvale works with but does not need. make check runs the suite
+# with them (the sanitizer run) and without them (check-installed, where they
+# are hidden from the root): a test that uses one skips without it.
+OPTIONAL_MODULES := sklearn scipy pandas numpy pyarrow joblib dask distributed nltk snowballstemmer
 
 .PHONY: build build-debug build-asan build-public test test-release test-release-native test-release-pure-1 \
 	test-release-pure-2 test-debug check check-installed dist demo bench
@@ -136,14 +140,18 @@ dist:
 # The wheel installed into a fresh virtual environment (test tools from the
 # root's own packages) and the suite run against that installation, away from
 # the build tree: a file missing from the wheel fails here. It runs where
-# libstemmer's shared library cannot be loaded (the root entered with the
-# library covered, see below), as on a machine without libstemmer: a module
-# that needs it fails to import. Then mypy, in strict mode, over the stubs as
-# installed and a small typed program.
+# libstemmer's shared library cannot be loaded and the optional libraries
+# (OPTIONAL_MODULES) are not installed (the root entered with them hidden, see
+# below), as on a machine with neither: a module that needs libstemmer fails to
+# import, and the tests of pipelines with scikit-learn, pandas, Dask... skip.
+# Then mypy, in strict mode, over the stubs as installed and a small typed program.
 VENV := /tmp/davuzod-venv
 check-installed: dist
 	@if $(PYTHON) -c "import ctypes; ctypes.CDLL('libstemmer.so.0d')" 2>/dev/null; then \
 		echo "check-installed: libstemmer's shared library is loadable here; run 'make check-installed' from outside the root" >&2; exit 1; fi
+	@present=$$($(PYTHON) -c "import importlib.util; print(*(m for m in '$(OPTIONAL_MODULES)'.split() if importlib.util.find_spec(m)))"); \
+		if [ -n "$$present" ]; then \
+		echo "check-installed: $$present installed here; run 'make check-installed' from outside the root" >&2; exit 1; fi
 	rm -rf $(VENV)
 	$(PYTHON) -m venv --system-site-packages $(VENV)
 	$(VENV)/bin/pip install --no-index --no-deps --quiet dist/*.whl
@@ -177,10 +185,13 @@ $(ROOT_TARGETS):
 	@tools/devroot run $(MAKE) --no-print-directory IN_ROOT=1 BENCH_ARGS="$(BENCH_ARGS)" $@
 
 # The installed wheel's run, in the root with libstemmer's shared library
-# covered; then the sanitizer and valgrind runs, in the root as it is.
+# covered and the optional libraries' packages (and their metadata) taken out
+# of dist-packages; then the sanitizer and valgrind runs, in the root as it is.
 LIBSTEMMER_SHARED := /usr/lib/*/libstemmer.so.*
+DIST_PACKAGES := /usr/lib/python3/dist-packages
+OPTIONAL_HIDDEN := $(foreach m,$(OPTIONAL_MODULES) scikit_learn,$(DIST_PACKAGES)/$(m) $(DIST_PACKAGES)/$(m)-*)
 check-installed:
-	@DEVROOT_HIDE='$(LIBSTEMMER_SHARED)' tools/devroot run $(MAKE) --no-print-directory IN_ROOT=1 $@
+	@DEVROOT_HIDE='$(LIBSTEMMER_SHARED) $(OPTIONAL_HIDDEN)' tools/devroot run $(MAKE) --no-print-directory IN_ROOT=1 $@
 
 check: check-installed
 	@tools/devroot run $(MAKE) --no-print-directory IN_ROOT=1 $@

@@ -5,6 +5,7 @@ import ctypes.util
 import functools
 import gc
 import importlib.metadata
+import importlib.util
 import os
 import re
 import shutil
@@ -153,6 +154,27 @@ def stemwords_program():
     if why_not is not None:
         pytest.skip(f"stemwords needs libstemmer's shared library: {why_not}")
     return path
+
+
+def missing(*modules):
+    """The modules, of those named, that cannot be found. The libraries that
+    lexvale works with but does not need are absent from make check-installed's
+    run, so what uses them skips there."""
+    return [module for module in modules if importlib.util.find_spec(module) is None]
+
+
+def needs(*modules):
+    """Skips a test where one of the libraries it uses is not installed."""
+    absent = missing(*modules)
+    return pytest.mark.skipif(bool(absent), reason=f"needs {', '.join(absent)}, not installed here")
+
+
+# scikit-learn, and SciPy under it, which has no build for the debug interpreter.
+needs_scikit_learn = (
+    pytest.mark.skipif(True, reason="SciPy has no build for the debug interpreter")
+    if hasattr(sys, "gettotalrefcount")
+    else needs("sklearn", "scipy")
+)
 
 
 @pytest.fixture(scope="session")

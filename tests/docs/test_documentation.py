@@ -11,7 +11,7 @@ from pathlib import Path
 import pytest
 
 import Davuzod
-from conftest import CHECKOUT, child_env, fortune_files, fortunes_text
+from conftest import CHECKOUT, child_env, fortune_files, fortunes_text, missing
 
 ROOT = CHECKOUT
 README = ROOT / "README.md"
@@ -32,6 +32,15 @@ def blocks(document, kind):
     return re.findall(rf"^```{kind}\n(.*?)^```", document.read_text(encoding="utf-8"), re.DOTALL | re.MULTILINE)
 
 
+def skip_without_what_it_imports(text):
+    """Skips a test of examples that import a library that is not installed
+    (lexvale works with scikit-learn, pandas, Dask... but needs none of them)."""
+    names = set(re.findall(r"^(?:>>> |\s*)(?:from|import) (\w+)", text, re.MULTILINE))
+    absent = missing(*sorted(names))
+    if absent:
+        pytest.skip(f"the examples use {', '.join(absent)}, not installed here")
+
+
 DOCUMENTS_WITH_SESSIONS = [d for d in DOCUMENTS if re.search(r"^>>> ", d.read_text(encoding="utf-8"), re.MULTILINE)]
 
 
@@ -39,6 +48,9 @@ DOCUMENTS_WITH_SESSIONS = [d for d in DOCUMENTS if re.search(r"^>>> ", d.read_te
 def test_interactive_examples_run_as_written(document):
     # Each document on its own, as a reader who opens only that page: it
     # imports what it uses.
+    # Only what doctest runs: the ">>>" lines, not the blocks shown for reading.
+    sessions = re.findall(r"^\s*>>> (.*)$", document.read_text(encoding="utf-8"), re.MULTILINE)
+    skip_without_what_it_imports("\n".join(sessions))
     results = doctest.testfile(str(document), module_relative=False, optionflags=doctest.ELLIPSIS)
     # Every ">>>" line is an example that ran: none is skipped by a directive.
     shown = len(re.findall(r"^\s*>>> ", document.read_text(encoding="utf-8"), re.MULTILINE))
@@ -69,6 +81,7 @@ def test_programs_run_and_print_what_they_say(number, tmp_path):
     program = script_examples()[number][1]
     if DEBUG_INTERPRETER and re.search(r"^(from|import) sklearn", program, re.MULTILINE):
         pytest.skip("SciPy, under scikit-learn, has no build for the debug interpreter")
+    skip_without_what_it_imports(program)
     path = tmp_path / "example.py"
     path.write_text(program, encoding="utf-8")
     env = child_env()

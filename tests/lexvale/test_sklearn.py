@@ -3,19 +3,14 @@
 import copy
 import pickle
 import re
-import sys
 import threading
 from pathlib import Path
 
 import pytest
 
 import lexvale
+from conftest import needs_scikit_learn
 from lexvale import Analyzer
-
-
-needs_scipy = pytest.mark.skipif(
-    hasattr(sys, "gettotalrefcount"), reason="SciPy has no build for the debug interpreter"
-)
 
 
 def test_get_params_gives_the_settings_as_given():
@@ -139,7 +134,7 @@ def test_word_ngrams_of_the_stems(ngram_range, expected):
     assert [t.stem for t in analyzer.tokens("New York")] == ["new", "york"]
 
 
-@needs_scipy
+@needs_scikit_learn
 def test_ngrams_match_scikit_learns_own():
     from sklearn.feature_extraction.text import CountVectorizer
 
@@ -150,7 +145,7 @@ def test_ngrams_match_scikit_learns_own():
     assert ours == theirs
 
 
-@needs_scipy
+@needs_scikit_learn
 def test_clone_and_grid_search_tune_the_analyzer(corpus):
     from sklearn.base import clone
     from sklearn.feature_extraction.text import TfidfVectorizer
@@ -185,7 +180,7 @@ def test_clone_and_grid_search_tune_the_analyzer(corpus):
     assert (predicted == labels[:10]).mean() > 0.5
 
 
-@needs_scipy
+@needs_scikit_learn
 @pytest.mark.filterwarnings("ignore:One or more of the test scores are non-finite")
 def test_a_candidate_that_makes_no_analyzer_scores_as_error_score(corpus):
     from sklearn.exceptions import FitFailedWarning
@@ -210,7 +205,7 @@ def test_a_candidate_that_makes_no_analyzer_scores_as_error_score(corpus):
                      cv=2, error_score="raise").fit(texts, labels)
 
 
-@needs_scipy
+@needs_scikit_learn
 def test_surface_forms_make_feature_names_readable(corpus):
     from sklearn.feature_extraction.text import TfidfVectorizer
 
