@@ -34,7 +34,7 @@ PyMethodDef analysis_functions[] = {
 };
 
 // Each interpreter gets a module of its own, with types made from the specs
-// for it; nothing else outlives a call but a Pass's own stemmer and table, so
+// for it; nothing else outlives a call but each object's own stemmer and table, so
 // interpreters with their own GILs share no state through the module.
 PyModuleDef_Slot analysis_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(analysis_exec)},
