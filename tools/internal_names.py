@@ -4,12 +4,13 @@
 Usage: internal_names.py [CHECKOUT]
 
 The private fields and types that the module uses (a bytes object's cached
-hash, a thread's stack of handled exceptions) and any name starting with _Py
-may appear only in ext/davuzod/interpreter_internals.h, where each use has its
-public fallback. Every C and C++ file under ext/, bench/ and tests/support/ is
-read: a field use leaves no symbol for tools/private_symbols.py to see, and
-the benchmark's floors must build on the same footing as the module. Exits 1,
-naming each place, when a name appears elsewhere.
+hash, a thread's stack of handled exceptions, a wrapper descriptor's
+description record) and any name starting with _Py may appear only in
+ext/davuzod/interpreter_internals.h, where each use has its public fallback.
+Every C and C++ file under ext/, bench/ and tests/support/ is read: a field
+use leaves no symbol for tools/private_symbols.py to see, and the benchmark's
+floors must build on the same footing as the module. Exits 1, naming each
+place, when a name appears elsewhere.
 """
 
 import re
@@ -19,7 +20,7 @@ from pathlib import Path
 ALLOWED = Path("ext/davuzod/interpreter_internals.h")
 SEARCHED = ("ext", "bench", "tests/support")
 SUFFIXES = {".c", ".cc", ".cpp", ".cxx", ".h", ".hh", ".hpp"}
-PRIVATE = re.compile(r"\b(?:ob_shash|exc_info|_PyErr_StackItem|_Py\w*)\b")
+PRIVATE = re.compile(r"\b(?:ob_shash|exc_info|_PyErr_StackItem|d_base|wrapperbase|_Py\w*)\b")
 
 
 def findings(checkout: Path) -> list[str]:

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "../binding/ref.h"
+#include "../binding/signals.h"
 
 namespace lexvale {
 
@@ -134,7 +135,7 @@ PyObject* line_stemmer_stem_lines(PyObject* self, PyObject* const* args, Py_ssiz
         if (!output.append(stem, stem_size) || !output.append("\n", 1)) {
             return nullptr;
         }
-        if (++lines % 4096 == 0 && PyErr_CheckSignals() < 0) {
+        if (++lines % davuzod::items_between_signal_checks == 0 && PyErr_CheckSignals() < 0) {
             return nullptr;
         }
         if (newline == nullptr) {

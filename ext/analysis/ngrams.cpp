@@ -9,15 +9,13 @@
 #include <utility>
 
 #include "../binding/ref.h"
+#include "../binding/signals.h"
 
 namespace lexvale {
 
 using davuzod::Ref;
 
 namespace {
-
-// Ctrl-C reaches a long list this often (in n-grams).
-constexpr Py_ssize_t grams_between_signal_checks = 4096;
 
 // The n stems from `stems` on, joined by spaces, in a new str.
 Ref joined(PyObject* const* stems, Py_ssize_t n) noexcept {
@@ -113,7 +111,7 @@ PyObject* word_ngrams(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexce
     }
     for (Py_ssize_t n = std::max<Py_ssize_t>(min_n, 2); n <= longest; ++n) {
         for (Py_ssize_t first = 0; first + n <= count; ++first) {
-            if (at % grams_between_signal_checks == 0 && PyErr_CheckSignals() < 0) {
+            if (at % davuzod::items_between_signal_checks == 0 && PyErr_CheckSignals() < 0) {
                 return nullptr;
             }
             Ref gram = joined(items + first, n);

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "../binding/ref.h"
+#include "../binding/signals.h"
 #include "scan.h"
 #include "word_table.h"
 
@@ -17,9 +18,6 @@ namespace lexvale {
 using davuzod::Ref;
 
 namespace {
-
-// Ctrl-C reaches a long text this often (in words).
-constexpr Py_ssize_t words_between_signal_checks = 4096;
 
 struct PassObject {
     PyObject_HEAD
@@ -127,7 +125,7 @@ public:
         if (result == nullptr) {
             return false;
         }
-        if (++words_ % words_between_signal_checks == 0) {
+        if (++words_ % davuzod::items_between_signal_checks == 0) {
             // The result is held first: a handler may use this pass too.
             Ref held = Ref::borrow(result);
             if (PyErr_CheckSignals() < 0) {
@@ -468,7 +466,7 @@ PyObject* analyse_words(PassObject* self, PyObject* words, bool prepare_now) noe
         }
         PyList_SET_ITEM(results.get(), i, Py_NewRef(result));
         Py_SET_SIZE(reinterpret_cast<PyVarObject*>(results.get()), i + 1);
-        if ((i + 1) % words_between_signal_checks == 0 && PyErr_CheckSignals() < 0) {
+        if ((i + 1) % davuzod::items_between_signal_checks == 0 && PyErr_CheckSignals() < 0) {
             return nullptr;
         }
     }

@@ -2,6 +2,7 @@
 #include "class_setup.h"
 
 #include "../binding/ref.h"
+#include "interpreter_internals.h"
 #include "statics.h"
 #include "stemmer.h"
 
@@ -9,15 +10,8 @@ namespace davuzod {
 
 namespace {
 
-// The interpreter's wrapper descriptors for __init__ share one description
-// record, whose documentation is that of object.__init__. The class's own
-// __init__ descriptor is made anew from a copy of that record that carries the
-// class's docstring: the interpreter's record and every other class's
-// descriptor stay as they are. The copy keeps the record's name and wrapper
-// function, which is how the interpreter recognises the slot, so subclasses
-// still call the class's initialisation directly.
-wrapperbase init_wrapper_description;
-
+// The class's __init__ carries the class's docstring, not object.__init__'s
+// (see interpreter_internals.h for how).
 int document_init(PyTypeObject* type) noexcept {
     Ref dict = Ref::steal(PyType_GetDict(type));
     if (!dict) {
@@ -31,43 +25,19 @@ int document_init(PyTypeObject* type) noexcept {
     if (!init || !Py_IS_TYPE(init.get(), &PyWrapperDescr_Type)) {
         return 0;
     }
-    auto* descriptor = reinterpret_cast<PyWrapperDescrObject*>(init.get());
-    if (descriptor->d_base == &init_wrapper_description) {
+    Ref doc = Ref::steal(PyObject_GetAttrString(init.get(), "__doc__"));
+    if (!doc) {
+        return -1;
+    }
+    if (PyUnicode_Check(doc.get()) && PyUnicode_CompareWithASCIIString(doc.get(), init_doc) == 0) {
         return 0;  // documented by an earlier import that failed later on
     }
-    init_wrapper_description = *descriptor->d_base;
-    init_wrapper_description.doc = init_doc;
-    Ref documented = Ref::steal(PyDescr_NewWrapper(type, &init_wrapper_description, descriptor->d_wrapped));
+    Ref documented = documented_init(type, init.get(), init_doc);
     if (!documented || PyDict_SetItem(dict.get(), text().dunder_init, documented.get()) < 0) {
         return -1;
     }
     PyType_Modified(type);
     return 0;
-}
-
-// Readiness fills each slot the class leaves empty with the base's. When it
-// fails after that (out of memory), a second attempt would take those slots
-// for the class's own and put wrappers for them (__repr__, __hash__, ...)
-// into the class dictionary. The class defines none of its slots as the base
-// does, so a slot that holds the base's value was inherited and is emptied
-// again before every attempt, to be inherited afresh.
-template <typename... Slots>
-void forget_inherited(PyTypeObject* type, const PyTypeObject* base, Slots... slots) noexcept {
-    ((type->*slots == base->*slots ? void(type->*slots = nullptr) : void()), ...);
-}
-
-int ready_type(PyTypeObject* type) noexcept {
-    if (PyType_HasFeature(type, Py_TPFLAGS_READY)) {
-        return 0;
-    }
-    using T = PyTypeObject;
-    forget_inherited(type, &PyBaseObject_Type, &T::tp_getattr, &T::tp_setattr, &T::tp_as_async, &T::tp_repr,
-                     &T::tp_as_number, &T::tp_as_sequence, &T::tp_as_mapping, &T::tp_hash, &T::tp_call,
-                     &T::tp_str, &T::tp_getattro, &T::tp_setattro, &T::tp_as_buffer, &T::tp_richcompare,
-                     &T::tp_iter, &T::tp_iternext, &T::tp_descr_get, &T::tp_descr_set, &T::tp_init,
-                     &T::tp_alloc, &T::tp_new, &T::tp_free, &T::tp_is_gc, &T::tp_del, &T::tp_finalize,
-                     &T::tp_vectorcall);
-    return PyType_Ready(type);
 }
 
 }  // namespace
@@ -99,7 +69,7 @@ int set_class_attribute(PyTypeObject* type, PyObject* name, PyObject* value) noe
 
 int prepare_stemmer_type() noexcept {
     PyTypeObject* type = &stemmer_type;
-    if (ready_type(type) < 0 || document_init(type) < 0) {
+    if (ready_static_type(type, &PyBaseObject_Type) < 0 || document_init(type) < 0) {
         return -1;
     }
     return PyObject_SetAttr(module_statics.module_object, text().module_name, reinterpret_cast<PyObject*>(type));

@@ -1,4 +1,4 @@
-// The module's only uses of the interpreter's internals, each with a public fallback.
+// The module's only uses of the interpreter's internals, each with a public fallback where one can be.
 //
 // Each use below is here because the public C API gives no equivalent with the
 // same behaviour or at the measured cost. A free-threaded interpreter
@@ -13,6 +13,8 @@
 #pragma once
 
 #include <Python.h>
+
+#include <cstddef>
 
 #include "../binding/ref.h"
 
@@ -118,5 +120,84 @@ private:
     Ref top_;  // what the top entry held, or empty
 #endif
 };
+
+// ---- An __init__ descriptor of the class's own, with the class's docstring.
+//
+// The interpreter's wrapper descriptors for __init__ share one description
+// record, whose documentation is that of object.__init__, and the public C
+// API gives a wrapper descriptor no documentation of its own. With internals,
+// the class's descriptor is made anew from a copy of the interpreter's record
+// (read through the descriptor it put in the class) that carries `doc`: the
+// copy keeps the record's name and wrapper function, which is how the
+// interpreter recognises the slot, so subclasses still call the class's
+// initialisation directly. The public fallback describes the slot with a
+// record of its own whose wrapper calls the slot as the interpreter's does:
+// the descriptor reads and calls the same, but the interpreter does not take
+// it for its own, so a subclass's instances are initialised by looking
+// __init__ up and calling it, which costs a subclass's construction a little.
+// The record lives as long as the process, as the descriptor made from it does.
+inline wrapperbase init_wrapper_description;
+
+#if !DAVUZOD_USE_INTERNALS
+inline PyObject* init_wrapper_call(PyObject* self, PyObject* args, void* wrapped, PyObject* kwargs) noexcept {
+    if (reinterpret_cast<initproc>(wrapped)(self, args, kwargs) < 0) {
+        return nullptr;
+    }
+    Py_RETURN_NONE;
+}
+#endif
+
+// `descriptor` is the wrapper descriptor the interpreter put in `type` for
+// __init__.
+inline Ref documented_init(PyTypeObject* type, PyObject* descriptor, const char* doc) noexcept {
+#if DAVUZOD_USE_INTERNALS
+    auto* wrapper = reinterpret_cast<PyWrapperDescrObject*>(descriptor);
+    init_wrapper_description = *wrapper->d_base;
+    init_wrapper_description.doc = doc;
+    return Ref::steal(PyDescr_NewWrapper(type, &init_wrapper_description, wrapper->d_wrapped));
+#else
+    (void)descriptor;
+    init_wrapper_description = {
+        .name = "__init__",
+        .offset = offsetof(PyTypeObject, tp_init),
+        .function = nullptr,
+        .wrapper = reinterpret_cast<wrapperfunc>(reinterpret_cast<void (*)()>(init_wrapper_call)),
+        .doc = doc,
+        .flags = PyWrapperFlag_KEYWORDS,
+        .name_strobj = nullptr,
+    };
+    return Ref::steal(
+        PyDescr_NewWrapper(type, &init_wrapper_description, reinterpret_cast<void*>(type->tp_init)));
+#endif
+}
+
+// ---- Readiness of a static type, attempted again.
+//
+// Readiness fills each slot the class leaves empty with the base's. When it
+// fails after that (out of memory), a second attempt would take those slots
+// for the class's own and put wrappers for them (__repr__, __hash__, ...)
+// into the class dictionary. No function of the C API undoes what a failed
+// attempt did, so the slots are written here, on what the interpreter does
+// inside readiness, in every build (the fields are the class's own, the same
+// with and without a GIL). The class defines none of its slots as the base
+// does, so a slot that holds the base's value was inherited and is emptied
+// again before every attempt, to be inherited afresh.
+template <typename... Slots>
+void forget_inherited(PyTypeObject* type, const PyTypeObject* base, Slots... slots) noexcept {
+    ((type->*slots == base->*slots ? void(type->*slots = nullptr) : void()), ...);
+}
+
+inline int ready_static_type(PyTypeObject* type, const PyTypeObject* base) noexcept {
+    if (PyType_HasFeature(type, Py_TPFLAGS_READY)) {
+        return 0;
+    }
+    using T = PyTypeObject;
+    forget_inherited(type, base, &T::tp_getattr, &T::tp_setattr, &T::tp_as_async, &T::tp_repr, &T::tp_as_number,
+                     &T::tp_as_sequence, &T::tp_as_mapping, &T::tp_hash, &T::tp_call, &T::tp_str, &T::tp_getattro,
+                     &T::tp_setattro, &T::tp_as_buffer, &T::tp_richcompare, &T::tp_iter, &T::tp_iternext,
+                     &T::tp_descr_get, &T::tp_descr_set, &T::tp_init, &T::tp_alloc, &T::tp_new, &T::tp_free,
+                     &T::tp_is_gc, &T::tp_del, &T::tp_finalize, &T::tp_vectorcall);
+    return PyType_Ready(type);
+}
 
 }  // namespace davuzod

@@ -204,9 +204,16 @@ int module_exec(PyObject* module) noexcept {
 
 constexpr char module_doc[] = "Davuzod: stemming algorithms from the snowball project.\n\n";
 
+// The module keeps its objects in statics shared by every interpreter, so it
+// says it supports no second one: an interpreter that checks its extensions
+// (concurrent.interpreters makes such ones) then refuses the import itself,
+// before the create step can bind the module to it. One that does not check
+// (a legacy subinterpreter) still reaches the create step, whose own check
+// keeps the module with the first interpreter.
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_create, reinterpret_cast<void*>(module_create)},
     {Py_mod_exec, reinterpret_cast<void*>(module_exec)},
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
     {0, nullptr},
 };
 

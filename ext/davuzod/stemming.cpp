@@ -6,6 +6,7 @@
 
 #include "../binding/binder.h"
 #include "../binding/ref.h"
+#include "../binding/signals.h"
 #include "ascii_key.h"
 #include "interpreter_internals.h"
 #include "statics.h"
@@ -296,14 +297,11 @@ PyObject* stem_word(PyObject* self, PyObject* word) noexcept {
     return encode_stem(stem.get()).release();
 }
 
-// stemWords runs no Python code of its own over plain words, so the
-// interpreter would see a signal (Ctrl-C) only once the call ended: it looks
-// for one itself every so many words, between two words. A handler that
-// raises ends the call with its exception, as a failing word does.
-constexpr Py_ssize_t words_between_signal_checks = 4096;
-
+// stemWords runs no Python code of its own over plain words, so it looks for
+// a signal (Ctrl-C) itself, between two words. A handler that raises ends the
+// call with its exception, as a failing word does.
 bool interrupted(Py_ssize_t words_done) noexcept {
-    return words_done % words_between_signal_checks == 0 && PyErr_CheckSignals() < 0;
+    return words_done % items_between_signal_checks == 0 && PyErr_CheckSignals() < 0;
 }
 
 // The exact class over an exact list: the result's slots are allocated once,
