@@ -217,6 +217,27 @@ def test_lexvale_no_extensions_selects_the_pure_python_path():
         assert run.stdout.split() == [native_used, "['cat',", "'run']"], run.stderr
 
 
+def test_tables_of_another_unicode_are_not_used_and_say_so_once():
+    # The interpreter's Unicode as this child sees it differs from the
+    # tables': every analyzer takes the pure-Python path, stems as before,
+    # and one RuntimeWarning says why and how to mend it.
+    program = """
+import unicodedata, warnings
+unicodedata.unidata_version = "1.1.0"
+import lexvale
+with warnings.catch_warnings(record=True) as caught:
+    warnings.simplefilter("always")
+    first, second = lexvale.Analyzer(), lexvale.Analyzer("german")
+print(first._state.native is None, second._state.native is None, first("Cats running"))
+print(len(caught), caught[0].category.__name__)
+print(caught[0].message)
+"""
+    run = subprocess.run([sys.executable, "-c", program], capture_output=True, text=True, env=child_environment())
+    lines = run.stdout.splitlines()
+    assert lines[:2] == ["True True ['cat', 'run']", "1 RuntimeWarning"], run.stderr
+    assert "Unicode 1.1.0" in lines[2] and "tools/unicode_tables.py" in lines[2]
+
+
 def test_words_of_settings_survive_the_table_filling_up():
     fast, slow = both(cache_size=2, stopwords=["the"], overrides={"geese": "goose"}, protected=["news"])
     text = " ".join(f"w{n}ing the geese news" for n in range(500))
