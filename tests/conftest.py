@@ -43,7 +43,7 @@ def cache_state(stemmer):
 
 CHECKOUT = Path(__file__).resolve().parent.parent
 
-sys.path.insert(0, str(CHECKOUT / "tools"))
+sys.path.append(str(CHECKOUT / "tools"))
 from fortunes import FOLDER as FORTUNES, fortune_files, read_text  # noqa: E402
 
 

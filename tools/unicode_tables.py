@@ -13,8 +13,9 @@ Two files, from one run and so from one Unicode version:
   and the pure-Python path classify every character alike (a test checks all
   of them through the native module).
 
-Run it inside the development root, with src/ on PYTHONPATH, with the
-interpreter whose Unicode the package is to follow; then rebuild. With
+Run it after a build (it imports lexvale from src/ and the build in
+build/release), with the interpreter whose Unicode the package is to follow;
+then build again. With
 --check, nothing is written and the exit status says whether the shipped
 files are what this script would write.
 
@@ -32,11 +33,13 @@ import sys
 import unicodedata
 from pathlib import Path
 
-from lexvale._preparation import IGNORABLE as IGNORABLE_CLASS
-from lexvale._patterns import DIGIT_SEPARATORS
-from lexvale._rules import JOINERS
-
 CHECKOUT = Path(__file__).resolve().parent.parent
+sys.path += [str(CHECKOUT / "src"), str(CHECKOUT / "build" / "release")]  # unless lexvale is found first
+
+from lexvale._preparation import IGNORABLE as IGNORABLE_CLASS  # noqa: E402
+from lexvale._patterns import DIGIT_SEPARATORS  # noqa: E402
+from lexvale._rules import JOINERS  # noqa: E402
+
 HEADER = CHECKOUT / "ext" / "analysis" / "unicode_tables.h"
 MODULE = CHECKOUT / "src" / "lexvale" / "_tables" / "unicode.py"
 BLOCK = 128

@@ -33,8 +33,8 @@ PyMethodDef analysis_functions[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-// Each interpreter gets a module of its own, with types made from the specs
-// for it; nothing else outlives a call but each object's own stemmer and table, so
+// Each interpreter gets a module of its own, with types of its own; nothing
+// else outlives a call but each object's own stemmer and table, so
 // interpreters with their own GILs share no state through the module.
 PyModuleDef_Slot analysis_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(analysis_exec)},

@@ -55,7 +55,8 @@ def _mutation(language: str) -> re.Pattern[str] | None:
     rules = rules_of(language)
     if not rules.mutation_letters:
         return None
-    return re.compile(rf"(?<![^\0])([{rules.mutation_letters}])(?=[{rules.mutated_vowels}])")
+    letters, vowels = re.escape(rules.mutation_letters), re.escape(rules.mutated_vowels)
+    return re.compile(rf"(?<![^\0])([{letters}])(?=[{vowels}])")
 
 
 def lower_word(word: str, language: str) -> str:
@@ -113,7 +114,7 @@ def _word_rules(language: str) -> re.Pattern[str] | None:
     rules = rules_of(language)
     if not rules.mutation_letters:
         return None
-    return re.compile(rf"Σ|[{rules.mutation_letters}][{rules.mutated_vowels}]")
+    return re.compile(rf"Σ|[{re.escape(rules.mutation_letters)}][{re.escape(rules.mutated_vowels)}]")
 
 
 def has_word_rules(text: str, language: str) -> bool:

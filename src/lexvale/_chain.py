@@ -34,6 +34,10 @@ class Token(NamedTuple):
     word: str
 
 
+# Pickles name the module users import it from, which earlier releases wrote too.
+Token.__module__ = "lexvale.analyzer"
+
+
 def _is_latin1(text: str) -> bool:
     """True for text of Latin-1 characters only (no combining mark, joiner, Han or Hiragana)."""
     if text.isascii():

@@ -56,10 +56,10 @@ def _loaded() -> bool:
         warnings.warn(
             f"lexvale's native analysis pass was built with the character tables of Unicode "
             f"{_analysis.UNICODE_VERSION}, and this interpreter has Unicode {unicodedata.unidata_version}: "
-            "analyzers take the pure-Python path, several times slower. Rebuild lexvale for this interpreter "
-            "(in a checkout: python3 tools/unicode_tables.py, then make build).",
+            "analyzers take the pure-Python path, several times slower. To rebuild lexvale for this interpreter, "
+            f"in a checkout: make build, then {sys.executable} tools/unicode_tables.py, then make build again.",
             RuntimeWarning,
-            stacklevel=2,
+            skip_file_prefixes=(os.path.dirname(__file__),),
         )
         return False
     return True

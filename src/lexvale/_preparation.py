@@ -5,7 +5,7 @@ only get in the way of search (soft hyphens, zero-width spaces, joiners where
 the language does not write them, byte-order marks, bidirectional controls,
 variation selectors) are dropped; the text is put in a Unicode normal form,
 with the typographic apostrophe unified to "'"; it is lower-cased as its
-language does (``casing``); and where lower-casing left text that is no
+language does (``_casing``); and where lower-casing left text that is no
 longer in the normal form ("J" + caron lower-cases to a "j" + caron, which
 NFC writes as one character "ǰ"), normalised again. Preparation is a fixed
 point: prepared text prepares to itself, so settings prepared once and words

@@ -29,9 +29,25 @@ from .stoplists import SNOWBALL, raw_stopwords
 if TYPE_CHECKING:
     from ._analysis import Pass
 
-__all__ = ["State", "Unusable", "build_state", "kept_setting", "state_or_unusable"]
+__all__ = ["State", "Unusable", "build_state", "is_default_pattern", "kept_setting", "state_or_unusable"]
 
 _FORMS = ("NFC", "NFKC")
+
+# Earlier releases wrote part of the default pattern's character classes as
+# escapes ("\u0300"), where it now holds the characters themselves: the same
+# pattern, which an analyzer pickled then with pattern=DEFAULT_PATTERN still
+# names, and which stays the default (native pass, equality, repr).
+_CLASS_ESCAPE = re.compile(r"\\u([0-9a-fA-F]{4})|\\U([0-9a-fA-F]{8})")
+
+
+def is_default_pattern(text: str) -> bool:
+    """Whether `text` is the default pattern, as this release or an earlier one writes it."""
+    if text == DEFAULT_PATTERN:
+        return True
+    if len(text) <= len(DEFAULT_PATTERN) or "\\u" not in text:
+        return False
+    return _CLASS_ESCAPE.sub(lambda match: chr(int(match.group(1) or match.group(2), 16)), text) == DEFAULT_PATTERN
+
 
 def _type_error(what: str, value: object) -> TypeError:
     return TypeError(f"{what} must be a str, not {type(value).__name__}")
@@ -168,6 +184,8 @@ def build_state(params: dict[str, Any]) -> State:
         compiled = re.compile(pattern)
     else:
         raise TypeError(f"pattern must be a str or a compiled pattern, not {type(pattern).__name__}")
+    if compiled.flags == re.UNICODE and is_default_pattern(compiled.pattern):
+        compiled = re.compile(DEFAULT_PATTERN)  # the same pattern, written as this release writes it
     given_cache_size, cache_size = cache_size, _integer(cache_size)
     if cache_size is None:
         raise TypeError(f"cache_size must be an int, not {_type_name(given_cache_size)}")

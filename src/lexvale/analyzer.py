@@ -15,7 +15,7 @@ from typing import Any, Self
 from ._chain import Token, filled, native_stems_of_text, ngrams, stems_of_text, stems_of_words, tokens_of_text
 from ._patterns import DEFAULT_PATTERN
 from ._preparation import DEFAULT_FORM, DEFAULT_LOWERCASE, NormalForm
-from ._settings import State, Unusable, build_state, kept_setting, state_or_unusable
+from ._settings import State, Unusable, build_state, is_default_pattern, kept_setting, state_or_unusable
 from .stemmers import TEXT_CACHE_SIZE
 
 __all__ = ["DEFAULT_PATTERN", "Analyzer", "Token"]
@@ -283,7 +283,7 @@ class Analyzer:
                 continue
             if isinstance(value, re.Pattern) and value.flags == re.UNICODE:
                 value = value.pattern
-            if name == "pattern" and value == DEFAULT_PATTERN:
+            if name == "pattern" and isinstance(value, str) and is_default_pattern(value):
                 continue  # the default in all but name, and thousands of characters long
             shown.append(f"{name}={value!r}")
         return f"{type(self).__name__}({', '.join(shown)})"

@@ -23,9 +23,9 @@ Token = collections.namedtuple("Token", "stem start end word")
 
 
 def load(path):
-    spec = importlib.util.spec_from_file_location("lexvale._analysis", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("lexvale._analysis", path)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 

@@ -167,6 +167,31 @@ def test_pickles_copies_and_reprs_as_its_configuration(config):
     assert b"Davuzod" not in pickle.dumps(analyzer)
 
 
+@pytest.mark.parametrize("protocol", range(pickle.HIGHEST_PROTOCOL + 1))
+def test_tokens_pickle_under_the_public_module(protocol):
+    token = Analyzer().tokens("Cats")[0]
+    data = pickle.dumps(token, protocol)
+    assert b"lexvale.analyzer" in data and b"_chain" not in data
+    assert pickle.loads(data) == token and type(pickle.loads(data)) is Token
+
+
+def _escaped(pattern):
+    """`pattern` with its non-ASCII characters written as escapes, as earlier releases wrote the default's classes."""
+    return "".join(c if c.isascii() else f"\\u{ord(c):04x}" if ord(c) <= 0xFFFF else f"\\U{ord(c):08x}"
+                   for c in pattern)
+
+
+@pytest.mark.parametrize("pattern", [DEFAULT_PATTERN, _escaped(DEFAULT_PATTERN), re.compile(_escaped(DEFAULT_PATTERN))],
+                         ids=["as-written", "escaped", "escaped-compiled"])
+def test_the_default_pattern_however_written_is_the_default(pattern):
+    analyzer = Analyzer(pattern=pattern)
+    assert analyzer == Analyzer() and repr(analyzer) == "Analyzer('english')"
+    assert (analyzer._state.native is None) == (Analyzer()._state.native is None)
+    assert analyzer.get_params()["pattern"] is pattern
+    assert pickle.loads(pickle.dumps(analyzer)) == Analyzer()
+    assert analyzer("Café connections") == Analyzer()("Café connections")
+
+
 def test_settings_from_numpy_pandas_and_views_copy_and_pickle():
     np = pytest.importorskip("numpy")
     pd = pytest.importorskip("pandas")

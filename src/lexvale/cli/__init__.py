@@ -2,7 +2,7 @@
 
 Word-list mode (the default) reads one word per line and writes one stem per
 line, byte for byte as libstemmer's ``stemwords -l LANGUAGE`` does (see
-``lexvale.wordlist``). ``--text`` reads running text and writes, for each
+``lexvale.cli._wordlist``). ``--text`` reads running text and writes, for each
 line, the stems of its words through ``lexvale.Analyzer``.
 
 Exit status: 0 on success, 2 for the user's errors (arguments, files, streams,
