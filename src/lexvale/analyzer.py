@@ -295,20 +295,21 @@ class Analyzer:
         if not isinstance(text, str):
             raise TypeError(f"Analyzer takes a str, not {type(text).__name__}")
         state = self._state
-        if isinstance(state, Unusable):  # _ready() inline: the call is the hot entry point
+        if isinstance(state, Unusable):  # _ready() inline, as ngrams() below: the call is the hot entry point
             raise state.error()
-        if state.native is None or type(text) is not str:  # a subclass's methods may differ from str's
+        native = state.native
+        if native is None or type(text) is not str:  # a subclass's methods may differ from str's
             return ngrams(state, stems_of_text(state, text))
         # No step of the chain crosses a line break: over text of several
         # lines the native pass takes the lines it can prepare alone, and
         # leaves holes for the others, to be prepared in Python; a single
         # line it takes whole or not at all.
-        stems = None if "\n" in text else state.native.text(text)
+        stems = None if "\n" in text else native.text(text)
         if stems is None:
-            stems, holes = state.native.lines(text, False)
+            stems, holes = native.lines(text, False)
             if holes:
                 stems = filled(stems, holes, lambda start, end: native_stems_of_text(state, text[start:end]))
-        return ngrams(state, stems)
+        return stems if state.ngram_range[1] == 1 else ngrams(state, stems)
 
     def _stems_of_lines(self, lines: list[str]) -> list[list[str]]:
         """``[self(line) for line in lines]`` for lines without line breaks, the command's text mode.
