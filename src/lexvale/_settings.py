@@ -21,7 +21,7 @@ from ._chain import Token, stems_of_words
 from ._folding import fold
 from ._patterns import DEFAULT_PATTERN, LATIN1_PATTERN
 from ._preparation import Preparation
-from ._rules import rules_of
+from ._rules import LanguageRules, rules_of
 from .languages import resolve
 from .stemmers import cache_size_error
 from .stoplists import SNOWBALL, raw_stopwords
@@ -251,7 +251,7 @@ def build_state(params: dict[str, Any]) -> State:
         preparation=preparation,
         pattern=compiled,
         stopwords=stop,
-        dropped=stop | (rules_of(canonical).prefix_words - fixed.keys()),
+        dropped=stop | (_other_spellings(stop, rules_of(canonical)) | rules_of(canonical).prefix_words) - fixed.keys(),
         protected=kept,
         overrides=MappingProxyType(given),
         fixed=fixed,
@@ -272,6 +272,13 @@ def build_state(params: dict[str, Any]) -> State:
     if default and _native.available():
         state = dataclasses.replace(state, native=_compiled_pass(state))
     return state
+
+
+def _other_spellings(words: frozenset[str], rules: LanguageRules) -> set[str]:
+    """The spellings of `words` that the language's algorithm reads as them (a protected one stays protected)."""
+    if not rules.read_as:
+        return set()
+    return {spelling for word in words for spelling in rules.spellings(word)}
 
 
 def _encodable(word: str) -> bool:

@@ -60,9 +60,11 @@ class Analyzer:
        and Hiragana character a word of its own); the whole match is the
        word, whatever groups the pattern has, and an empty match is no word;
     5. drop `stopwords`: a collection of words, or "snowball" for Snowball's
-       stop list of the language (``lexvale.stopwords``); in Irish, drop
-       also the words "h", "n" and "t", the mutation prefixes that a hyphen
-       parts from their word ("ár n-athair"), unless protected or overridden;
+       stop list of the language (``lexvale.stopwords``), each however it
+       is written among the characters the algorithm reads alike (Russian
+       "всё" is the stop word "все"); in Irish, drop also the words "h",
+       "n" and "t", the mutation prefixes that a hyphen parts from their
+       word ("ár n-athair"), unless protected or overridden;
     6. keep `protected` words as they are (after steps 1 to 3);
     7. give each word of `overrides` (a mapping from word to stem) its stem;
     8. stem the rest with `language`'s algorithm;

@@ -1,5 +1,6 @@
 """Built-in stop lists and word lists in Snowball's format."""
 
+import contextlib
 import subprocess
 import sys
 from pathlib import Path
@@ -95,3 +96,57 @@ def test_read_word_list_errors(tmp_path):
         lexvale.read_word_list(path)
     with pytest.raises(FileNotFoundError):
         lexvale.read_word_list(tmp_path / "missing")
+
+
+# A stop word matches its word however it is written among the characters
+# the language's algorithm reads alike, on both paths.
+READ_ALIKE = [
+    # language, stop words, text, the words left, written plainly
+    ("russian", "snowball", "её всё ещё Всё ЕЩЁ", ""),
+    ("german", ["daß"], "dass DASS daß weiß", "weiss"),
+    ("dutch_porter", ["een", "hij"], "één eén hij híj heel", "heel"),
+    ("greek", ["και"], "καί ΚΑΙ και δρόμος", "δρομος"),
+    ("persian", ["\u0627\u064a"], "\u0627\u0626 \u0627\u064a کتاب", "کتاب"),
+]
+
+
+@pytest.mark.parametrize("language, stopwords, text, plain", READ_ALIKE, ids=[row[0] for row in READ_ALIKE])
+@pytest.mark.parametrize("pure_python", [False, True], ids=["native", "pure"])
+def test_stop_words_match_every_spelling_the_algorithm_reads_alike(language, stopwords, text, plain, pure_python):
+    from lexvale import _native
+
+    with _native.disabled() if pure_python else contextlib.nullcontext():
+        analyzer = Analyzer(language, stopwords=stopwords)
+    left = Analyzer(language)(plain)
+    assert analyzer(text) == left and len(left) == len(plain.split())
+    assert [token.stem for token in analyzer.tokens(text)] == left
+    assert analyzer(plain) == left
+
+
+def test_a_protected_spelling_stays_though_another_is_a_stop_word():
+    analyzer = Analyzer("ru", stopwords="snowball", protected=["всё"])
+    assert analyzer("её всё все") == ["всё"]
+    assert analyzer.stopwords == Analyzer("ru", stopwords="snowball").stopwords  # the list as given, prepared
+
+
+VOCABULARIES = Path("/usr/share/snowball/data")
+
+
+@pytest.mark.parametrize("language", ["russian", "german", "dutch_porter", "greek", "persian"])
+def test_the_algorithms_read_those_characters_alike(language):
+    # The table of characters read alike tells the truth: in Snowball's own
+    # vocabulary, every word that holds one stems as the word written with
+    # what the algorithm reads it as.
+    from lexvale._rules import rules_of
+
+    path = VOCABULARIES / language / "voc.txt"
+    if not path.exists():
+        pytest.skip(f"needs Snowball's vocabulary of {language} (Debian's snowball-data)")
+    words = path.read_text(encoding="utf-8").split()
+    stemmer = lexvale.stemmer(language)
+    read_as = rules_of(language).read_as
+    assert read_as
+    for character, reading in read_as.items():
+        holding = [word for word in words if character in word][:2000]
+        different = [word for word in holding if stemmer.stemWord(word) != stemmer.stemWord(word.replace(character, reading))]
+        assert different == [], (character, different[:5])
