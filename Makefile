@@ -164,7 +164,8 @@ check-installed: dist
 	cd /tmp && $(VENV)/bin/python -c "import Davuzod, sys; assert Davuzod.__file__.startswith(sys.prefix), Davuzod.__file__"
 	cd /tmp && $(VENV)/bin/python -c "import lexvale, sys; assert lexvale.__file__.startswith(sys.prefix), lexvale.__file__"
 	python3 -m mypy --strict --no-incremental $(CURDIR)/src/lexvale
-	cd /tmp && python3 -m mypy --strict --no-incremental --python-executable $(VENV)/bin/python $(CURDIR)/tests/typing/usage.py
+	cd /tmp && python3 -m mypy --strict --no-incremental --python-executable $(VENV)/bin/python $(CURDIR)/tests/typing/usage.py \
+		$(CURDIR)/tests/typing/lexvale_usage.py
 	python3 -m mypy --strict --no-incremental $(CURDIR)/Davuzod.pyi
 	cd /tmp && $(VENV)/bin/python -m pytest $(PYTEST_PROCESSES) -p no:cacheprovider --rootdir=$(CURDIR) -c $(CURDIR)/pyproject.toml $(CURDIR)/tests
 
