@@ -24,8 +24,7 @@ from __future__ import annotations
 import functools
 import re
 import unicodedata
-from dataclasses import dataclass
-from typing import Literal, Protocol
+from typing import Literal, NamedTuple, Protocol
 
 from ._casing import has_word_rules, lower_char, lower_text, lower_word, turkish_dotted_capitals
 from ._rules import rules_of
@@ -158,11 +157,13 @@ class _Step(Protocol):
     def mapped(self, text: str) -> tuple[str, Offsets | None]: ...
 
 
-@dataclass(frozen=True, slots=True)
 class _DropIgnorable:
     """Drops the characters that print as nothing and only part words (but the joiners the language keeps)."""
 
-    language: str
+    __slots__ = ("language",)
+
+    def __init__(self, language: str) -> None:
+        self.language = language
 
     def apply(self, text: str, whole_word: bool) -> str:
         if text.isascii():
@@ -177,11 +178,13 @@ class _DropIgnorable:
         return _dropped_mapped(text, dropped) if dropped else (text, None)
 
 
-@dataclass(frozen=True, slots=True)
 class _Normalize:
     """Puts text in a Unicode normal form."""
 
-    form: NormalForm
+    __slots__ = ("form",)
+
+    def __init__(self, form: NormalForm) -> None:
+        self.form = form
 
     def apply(self, text: str, whole_word: bool) -> str:
         if text.isascii() or unicodedata.is_normalized(self.form, text):
@@ -194,9 +197,10 @@ class _Normalize:
         return _normalize_mapped(text, self.form)
 
 
-@dataclass(frozen=True, slots=True)
 class _UnifyApostrophe:
     """Makes the typographic apostrophe "'", as a normal form for apostrophes (its length unchanged)."""
+
+    __slots__ = ()
 
     def apply(self, text: str, whole_word: bool) -> str:
         return text.replace(_TYPOGRAPHIC_APOSTROPHE, "'") if _TYPOGRAPHIC_APOSTROPHE in text else text
@@ -205,12 +209,14 @@ class _UnifyApostrophe:
         return self.apply(text, False), None
 
 
-@dataclass(frozen=True, slots=True)
 class _Lowercase:
     """Lower case as the language writes it (``_casing``); rules that depend on where a word starts or ends
     apply to a whole word only."""
 
-    language: str
+    __slots__ = ("language",)
+
+    def __init__(self, language: str) -> None:
+        self.language = language
 
     def apply(self, text: str, whole_word: bool) -> str:
         return lower_word(text, self.language) if whole_word else lower_text(text, self.language)
@@ -248,8 +254,7 @@ def _steps(normalize: NormalForm | None, lowercase: bool, language: str) -> tupl
     return tuple(steps)
 
 
-@dataclass(frozen=True, slots=True)
-class Preparation:
+class Preparation(NamedTuple):
     """How text and words are prepared for one analyzer's settings: its steps, in order, to a fixed point."""
 
     normalize: NormalForm | None

@@ -31,8 +31,8 @@ from __future__ import annotations
 
 import itertools
 from collections.abc import Mapping
-from dataclasses import dataclass, field
 from types import MappingProxyType
+from typing import NamedTuple
 
 __all__ = ["JOINERS", "LanguageRules", "rules_of"]
 
@@ -40,8 +40,7 @@ __all__ = ["JOINERS", "LanguageRules", "rules_of"]
 JOINERS = "\u200c\u200d"
 
 
-@dataclass(frozen=True, slots=True)
-class LanguageRules:
+class LanguageRules(NamedTuple):
     """A language's own rules; the defaults are every other language's."""
 
     #: The joiners written inside words, which are kept.
@@ -55,7 +54,7 @@ class LanguageRules:
     #: Words that are only a mutation prefix parted by a hyphen: dropped.
     prefix_words: frozenset[str] = frozenset()
     #: What the algorithm reads a character as, before stemming.
-    read_as: Mapping[str, str] = field(default_factory=lambda: MappingProxyType({}))
+    read_as: Mapping[str, str] = MappingProxyType({})
 
     def spellings(self, word: str) -> set[str]:
         """Every way of writing `word` that the algorithm reads as it reads `word` (`word` among them).

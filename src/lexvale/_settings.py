@@ -7,14 +7,12 @@ replaced whole when the settings change.
 
 from __future__ import annotations
 
-import dataclasses
 import functools
 import operator
 import re
 from collections.abc import Callable, Iterable, Iterator, Mapping
-from dataclasses import dataclass
 from types import MappingProxyType
-from typing import TYPE_CHECKING, Any
+from typing import TYPE_CHECKING, Any, NamedTuple
 
 from . import _native
 from ._chain import Token, stems_of_words
@@ -61,8 +59,7 @@ def state_or_unusable(params: dict[str, Any]) -> State | Unusable:
         return Unusable(params, error)
 
 
-@dataclass(frozen=True, slots=True, eq=False)
-class State:
+class State(NamedTuple):
     """An analyzer's settings as given, and all that is derived from them; replaced whole, never changed."""
 
     params: dict[str, Any]
@@ -85,7 +82,6 @@ class State:
     ngram_maker: Callable[[list[str], int, int], list[str]] | None  # the native n-gram maker, or None
 
 
-@dataclass(frozen=True, slots=True, eq=False)
 class Unusable:
     """Settings that ``set_params`` took but that make no analyzer, and why.
 
@@ -95,8 +91,11 @@ class Unusable:
     fails as its construction would have.
     """
 
-    params: dict[str, Any]
-    reason: Exception
+    __slots__ = ("params", "reason")
+
+    def __init__(self, params: dict[str, Any], reason: Exception) -> None:
+        self.params = params
+        self.reason = reason
 
     @property
     def key(self) -> tuple[object, ...]:
@@ -270,7 +269,7 @@ def build_state(params: dict[str, Any]) -> State:
         ngram_maker=_native.ngram_maker() if ngram_range[1] > 1 else None,
     )
     if default and _native.available():
-        state = dataclasses.replace(state, native=_compiled_pass(state))
+        state = state._replace(native=_compiled_pass(state))
     return state
 
 

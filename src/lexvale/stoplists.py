@@ -4,9 +4,12 @@ from __future__ import annotations
 
 import functools
 import os
-from importlib import resources
 
 from .languages import resolve
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from importlib.resources.abc import Traversable
 
 __all__ = ["SNOWBALL", "raw_stopwords", "read_word_list", "stop_list_languages", "stopwords"]
 
@@ -25,7 +28,10 @@ def stop_list_languages() -> tuple[str, ...]:
     return tuple(sorted(shipped | {alias for alias, home in _SHARED.items() if home in shipped}))
 
 
-def _data() -> resources.abc.Traversable:
+def _data() -> Traversable:
+    # Imported here: importlib.resources costs an analyzer without a stop list more than its whole start.
+    from importlib import resources
+
     return resources.files(__package__).joinpath("data", "stopwords")
 
 
