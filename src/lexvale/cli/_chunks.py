@@ -2,7 +2,7 @@
 
 from __future__ import annotations
 
-from dataclasses import dataclass
+from typing import NamedTuple
 
 from ._work import CommandError
 
@@ -20,8 +20,7 @@ CHUNK_BYTES = 1 << 16
 _BLANKS = (b" ", b"\t")
 
 
-@dataclass(frozen=True, slots=True)
-class Chunk:
+class Chunk(NamedTuple):
     """Lines of the input without their final newline.
 
     A line longer than a chunk comes alone (`long_line`), in the bytearray it

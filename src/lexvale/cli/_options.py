@@ -8,7 +8,7 @@ from __future__ import annotations
 
 import argparse
 import sys
-from dataclasses import dataclass
+from typing import NamedTuple
 
 from .. import __version__
 from ..languages import resolve
@@ -32,8 +32,7 @@ _OUTPUT_HELP = (
 )
 
 
-@dataclass(frozen=True, slots=True)
-class Options:
+class Options(NamedTuple):
     """A run's settings, checked."""
 
     listing: bool  # --list: the other settings are not used

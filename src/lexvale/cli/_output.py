@@ -18,7 +18,6 @@ import contextlib
 import os
 import stat
 import sys
-import tempfile
 
 from ._work import CommandError
 
@@ -176,6 +175,8 @@ def _opened_in_place(path: str) -> Iterator[Sink]:
 
 @contextlib.contextmanager
 def _replacing(path: str, real: str, existing: os.stat_result | None) -> Iterator[Sink]:
+    import tempfile  # here: only a run that writes a file pays for it
+
     directory, name = os.path.split(real)
     try:
         fd, temporary = tempfile.mkstemp(prefix=f".{name}.", suffix=".lexvale-part", dir=directory)

@@ -2,7 +2,7 @@
 
 from __future__ import annotations
 
-from dataclasses import dataclass
+from typing import NamedTuple
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -15,8 +15,7 @@ class CommandError(Exception):
     """A failure the user is told about in one line, with exit status 2 (a file, a worker, a stream)."""
 
 
-@dataclass(frozen=True, slots=True)
-class Job:
+class Job(NamedTuple):
     """What every chunk is done with; small and picklable, sent once to each worker."""
 
     language: str
@@ -25,8 +24,7 @@ class Job:
     analyzer: Analyzer | None  # None: a word list, as stemwords reads it
 
 
-@dataclass(frozen=True, slots=True)
-class Done:
+class Done(NamedTuple):
     """A chunk's output, and what the command reports and counts of it.
 
     `parts` are written one after the other; a ``str`` part is written as
