@@ -166,6 +166,20 @@ def test_text_mode_writes_a_line_of_stems_per_line(tmp_path):
     assert result.stdout.decode().split("\n")[:-1] == [" ".join(analyzer(line)) for line in text.split("\n")]
 
 
+def test_text_mode_takes_overrides_accent_folding_and_ngrams(tmp_path):
+    overrides = tmp_path / "overrides"
+    overrides.write_text("# word and stem\ngeese goose | a plural\n\nRunning  run\n", encoding="utf-8")
+    text = "The Café connections of geese\nRunning cats run\n\nnaïve"
+    result = lexvale_command("--text", "--overrides", str(overrides), "--fold-accents", "--ngrams", "1,2",
+                             "--stopwords", "snowball", input=text.encode())
+    assert result.returncode == 0, result.stderr
+    analyzer = lexvale.Analyzer(overrides={"geese": "goose", "Running": "run"}, fold_accents=True,
+                                ngram_range=(1, 2), stopwords="snowball")
+    lines = result.stdout.decode().split("\n")[:-1]
+    assert lines == ["\t".join(analyzer(line)) for line in text.split("\n")]
+    assert lines[0].split("\t") == ["cafe", "connect", "goose", "cafe connect", "connect goose"]
+
+
 @pytest.mark.parametrize("mode", [[], ["--text"]])
 def test_jobs_give_the_output_of_one_process_in_order(mode, tmp_path, monkeypatch):
     monkeypatch.setattr("lexvale.cli._chunks.CHUNK_BYTES", 4096)  # many chunks through a small window
@@ -253,18 +267,22 @@ def long_text_lines(seed):
     return b"\n".join(lines)
 
 
+@pytest.mark.parametrize("ngrams", [None, (1, 2), (2, 3)], ids=["words", "ngrams-1-2", "ngrams-2-3"])
 @pytest.mark.parametrize("jobs", ["1", "2"])
 @pytest.mark.parametrize("seed", range(3))
-def test_text_lines_longer_than_a_chunk_give_the_stems_of_the_whole_line(seed, jobs, tmp_path, monkeypatch):
+def test_text_lines_longer_than_a_chunk_give_the_stems_of_the_whole_line(seed, jobs, ngrams, tmp_path, monkeypatch):
+    # Cut at blanks into chunks, or (n-grams, which a cut would part) taken whole.
     monkeypatch.setattr("lexvale.cli._chunks.CHUNK_BYTES", 64)
     data = long_text_lines(seed)
     source = tmp_path / "text"
     source.write_bytes(data)
     out = tmp_path / "out"
-    assert main(["--text", "--normalize", "NFKC", "-j", jobs, "-i", str(source), "-o", str(out)]) == 0
-    analyzer = lexvale.Analyzer(normalize="NFKC")
+    ngram_options = [] if ngrams is None else ["--ngrams", f"{ngrams[0]},{ngrams[1]}"]
+    assert main(["--text", "--normalize", "NFKC", *ngram_options, "-j", jobs, "-i", str(source), "-o", str(out)]) == 0
+    analyzer = lexvale.Analyzer(normalize="NFKC", ngram_range=ngrams or (1, 1))
+    separator = " " if ngrams is None else "\t"
     lines = data.decode("utf-8", "replace").removesuffix("\n").split("\n")
-    assert out.read_text(encoding="utf-8").split("\n")[:-1] == [" ".join(analyzer(line)) for line in lines]
+    assert out.read_text(encoding="utf-8").split("\n")[:-1] == [separator.join(analyzer(line)) for line in lines]
 
 
 @pytest.mark.parametrize("pairs", [[], ["-p"]])
@@ -301,6 +319,11 @@ def test_version_is_printed_once(capsys):
         (["--normalize", "NFC"], b"lexvale: error: --normalize works with --text only"),
         (["--no-lowercase"], b"lexvale: error: --no-lowercase works with --text only"),
         (["--text", "-p"], b"-p works on word lists"),
+        (["--fold-accents"], b"lexvale: error: --fold-accents works with --text only"),
+        (["--overrides", "x"], b"lexvale: error: --overrides works with --text only"),
+        (["--ngrams", "1,2"], b"lexvale: error: --ngrams works with --text only"),
+        *[(["--text", "--ngrams", given], f"--ngrams takes MIN,MAX with 1 <= MIN <= MAX, such as 1,2; not '{given}'"
+           .encode()) for given in ("2", "2,1", "0,1", "a,b", "1,2,3", "-1,2")],
         (["-j", "0"], b"--jobs must be at least 1"),
         (["--cache", "many"], b"invalid int value"),
         # Beyond the stemmers' 32-bit bound: refused before any word is read, workers or not.
@@ -330,10 +353,22 @@ def test_usage_errors_show_the_usage_and_one_line_and_exit_2(args, message):
         (["--text", "--protected", ""], b"lexvale: error: cannot read '': No such file or directory\n"),
         (["-i", ""], b"lexvale: error: cannot read '': No such file or directory\n"),
         (["--text", "--stopwords", "latin1"], b"lexvale: error: latin1 is not UTF-8 text (byte 3)\n"),
+        (["--text", "--overrides", "latin1"], b"lexvale: error: latin1 is not UTF-8 text (byte 3)\n"),
+        (["--text", "--overrides", "/nonexistent/o"],
+         b"lexvale: error: cannot read /nonexistent/o: No such file or directory\n"),
+        (["--text", "--overrides", "three"],
+         b"lexvale: error: three, line 2: an override is a word and its stem, not 'geese goose gander'\n"),
+        (["--text", "--overrides", "twice"], b"lexvale: error: twice, line 3: 'geese' has the stem 'goose' already\n"),
+        # Two spellings that preparation makes one word, with two stems.
+        (["--text", "--overrides", "cased"],
+         b"lexvale: error: overrides give 'geese' two stems: 'goose' for 'geese' and 'gander' for 'Geese'\n"),
     ],
 )
 def test_file_errors_exit_2_with_one_line(args, message, tmp_path):
     (tmp_path / "latin1").write_bytes("caf\xe9\n".encode("latin-1"))
+    (tmp_path / "three").write_text("cats cat\ngeese goose gander\n", encoding="utf-8")
+    (tmp_path / "twice").write_text("geese goose\n| the same word again\ngeese gander\n", encoding="utf-8")
+    (tmp_path / "cased").write_text("geese goose\nGeese gander\n", encoding="utf-8")
     result = lexvale_command(*args, input=b"cats\n", cwd=tmp_path)
     assert (result.returncode, result.stderr) == (2, message)
 

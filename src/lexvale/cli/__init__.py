@@ -141,7 +141,10 @@ def _run(options: Options) -> None:
             from ._progress import Progress
 
             progress = opened.enter_context(_closing_progress(Progress(sys.stderr, source_stat.st_size)))
-        chunks = read_chunks(source, input_name, cut_at_blanks=job.analyzer is not None)
+        # A text line longer than a chunk is cut at blanks, which part no word;
+        # they would part n-grams, so with n-grams the line comes whole.
+        cut = job.analyzer is not None and job.analyzer.ngram_range == (1, 1)
+        chunks = read_chunks(source, input_name, cut_at_blanks=cut)
         # Closed at once on any error, which stops the workers before the output is given up.
         done_chunks = opened.enter_context(contextlib.closing(results(job, chunks, options.jobs)))
         first_bad, bad_count = _write(done_chunks, out, progress)

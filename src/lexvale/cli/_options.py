@@ -47,6 +47,9 @@ class Options(NamedTuple):
     normalize: NormalForm | None
     stopwords: str | None
     protected: str | None
+    overrides: str | None
+    fold_accents: bool
+    ngram_range: tuple[int, int]
 
 
 class _Parser(argparse.ArgumentParser):
@@ -80,6 +83,14 @@ def _parser() -> argparse.ArgumentParser:
                         "Snowball's stop list of the language (a file of that name: ./snowball)")
     parser.add_argument("--protected", metavar="FILE",
                         help="with --text: keep the words listed in FILE (Snowball's format) unstemmed")
+    parser.add_argument("--overrides", metavar="FILE",
+                        help="with --text: give the words of FILE the stems FILE gives them: a word and its stem "
+                        "on each line, in Snowball's format otherwise")
+    parser.add_argument("--fold-accents", action="store_true",
+                        help="with --text: take the diacritics off the stems ('café' and 'cafe' meet)")
+    parser.add_argument("--ngrams", metavar="MIN,MAX",
+                        help="with --text: the word n-grams of the stems for each n from MIN to MAX (1,2: words "
+                        "and pairs), each a line's token, the tokens parted by tabs")
     parser.add_argument("--cache", type=int, metavar="N",
                         help=f"stem cache size (default: 0 for a word list, whose words rarely repeat; "
                         f"{TEXT_CACHE_SIZE} with --text)")
@@ -109,9 +120,14 @@ def parse(argv: Sequence[str] | None) -> Options:
     if not args.text:
         for name, given in (("--no-lowercase", args.no_lowercase), ("--normalize", args.normalize is not None),
                             ("--stopwords", args.stopwords is not None),
-                            ("--protected", args.protected is not None)):
+                            ("--protected", args.protected is not None),
+                            ("--overrides", args.overrides is not None), ("--fold-accents", args.fold_accents),
+                            ("--ngrams", args.ngrams is not None)):
             if given:
                 parser.error(f"{name} works with --text only")
+    ngram_range = (1, 1) if args.ngrams is None else _ngram_range(args.ngrams)
+    if ngram_range is None:
+        parser.error(f"--ngrams takes MIN,MAX with 1 <= MIN <= MAX, such as 1,2; not {args.ngrams!r}")
     return Options(
         listing=args.list,
         language=language,
@@ -125,7 +141,18 @@ def parse(argv: Sequence[str] | None) -> Options:
         normalize=_NORMAL_FORMS[args.normalize or "NFKC"],
         stopwords=args.stopwords,
         protected=args.protected,
+        overrides=args.overrides,
+        fold_accents=args.fold_accents,
+        ngram_range=ngram_range,
     )
+
+
+def _ngram_range(given: str) -> tuple[int, int] | None:
+    low, comma, high = given.partition(",")
+    if not comma or not low.strip().isdecimal() or not high.strip().isdecimal():
+        return None
+    bounds = int(low), int(high)
+    return bounds if 1 <= bounds[0] <= bounds[1] else None
 
 
 def read_word_file(path: str) -> list[str]:
@@ -138,6 +165,30 @@ def read_word_file(path: str) -> list[str]:
         raise CommandError(f"cannot read {path or repr(path)}: {error.strerror or error}") from None
     except ValueError as error:  # not UTF-8: the message names the file
         raise CommandError(str(error)) from None
+
+
+def read_overrides(path: str) -> dict[str, str]:
+    """The word and stem of each line of an --overrides file, in Snowball's format ('|' and '#' comments)."""
+    try:
+        with open(path, encoding="utf-8-sig") as file:
+            content = file.read()
+    except OSError as error:
+        raise CommandError(f"cannot read {path or repr(path)}: {error.strerror or error}") from None
+    except UnicodeDecodeError as error:
+        raise CommandError(f"{path} is not UTF-8 text (byte {error.start})") from None
+    overrides: dict[str, str] = {}
+    for number, line in enumerate(content.split("\n"), 1):
+        if line.lstrip().startswith("#"):
+            continue
+        parts = line.partition("|")[0].split()
+        if not parts:
+            continue
+        if len(parts) != 2:
+            raise CommandError(f"{path}, line {number}: an override is a word and its stem, not {line.strip()!r}")
+        word, stem = parts
+        if overrides.setdefault(word, stem) != stem:
+            raise CommandError(f"{path}, line {number}: {word!r} has the stem {overrides[word]!r} already")
+    return overrides
 
 
 def job_of(options: Options) -> Job:
@@ -156,8 +207,11 @@ def job_of(options: Options) -> Job:
                 else read_word_file(options.stopwords) if options.stopwords is not None else ()
             ),
             protected=read_word_file(options.protected) if options.protected is not None else (),
+            overrides=read_overrides(options.overrides) if options.overrides is not None else None,
+            fold_accents=options.fold_accents,
+            ngram_range=options.ngram_range,
             cache_size=options.cache_size,
         )
-    except ValueError as error:  # a language without a built-in stop list
+    except ValueError as error:  # a language without a built-in stop list; overrides that give a word two stems
         raise CommandError(str(error)) from None
     return Job(options.language, options.cache_size, False, analyzer)

@@ -37,6 +37,13 @@ def _work(job: Job, chunk: Chunk) -> Done:
     return stem_text(job, chunk) if job.analyzer is not None else stem_word_list(job, chunk)
 
 
+def _long_line(job: Job, holder: list[Chunk]) -> Done:
+    """A line longer than a chunk, taken out of `holder`: text (with n-grams, which are not cut at blanks) or a word."""
+    if job.analyzer is not None:
+        return stem_text(job, holder.pop())
+    return stem_long_line(job, holder)
+
+
 def results(job: Job, chunks: Iterable[Chunk], jobs: int) -> Generator[Done]:
     """Each chunk's result, in order; with `jobs` above 1, from as many worker processes.
 
@@ -48,7 +55,7 @@ def results(job: Job, chunks: Iterable[Chunk], jobs: int) -> Generator[Done]:
             if chunk.long_line:
                 holder = [chunk]
                 del chunk  # stem_long_line frees the line as it goes
-                yield stem_long_line(job, holder)
+                yield _long_line(job, holder)
             else:
                 yield _work(job, chunk)
         return
@@ -63,7 +70,7 @@ def results(job: Job, chunks: Iterable[Chunk], jobs: int) -> Generator[Done]:
             yield from pool.map(_work_in_worker, _until_long_line(remaining, held), buffersize=2 * jobs)
             if not held:
                 break
-            yield stem_long_line(job, held)
+            yield _long_line(job, held)
     except BrokenProcessPool:
         _stop(pool)
         raise CommandError("a worker process ended unexpectedly") from None
