@@ -149,7 +149,42 @@ def test_text_lines_that_are_not_utf8_are_read_with_replacement_and_reported():
     result = lexvale_command("--text", input=b"cats\nx\xffcats dogs\n")
     assert result.stdout == b"cat\nx cat dog\n"
     assert result.stderr == (b"lexvale: warning: 1 line(s) not valid UTF-8, read with U+FFFD for the bad bytes"
+                             b" (line 2 first); give the input's encoding with --encoding\n")
+
+
+ENCODED_INPUTS = [
+    ("latin-1", "de", "Würde Straße cafés\nnaïve Öl\n"),
+    ("cp1252", "fr", "« Les “cafés” » – déjà\nœuvres\n"),
+    ("koi8-r", "ru", "Всё ещё книги\nЁлки\n"),
+]
+
+
+@pytest.mark.parametrize("encoding, language, text", ENCODED_INPUTS, ids=[row[0] for row in ENCODED_INPUTS])
+@pytest.mark.parametrize("mode", [[], ["--text"], ["--text", "-j", "2"], ["-j", "2"]], ids=["words", "text",
+                                                                                          "text-2", "words-2"])
+def test_input_in_another_encoding_stems_as_its_utf8_does(encoding, language, text, mode):
+    given = lexvale_command("-l", language, "--encoding", encoding, *mode, input=text.encode(encoding))
+    expected = lexvale_command("-l", language, *mode, input=text.encode("utf-8"))
+    assert given.returncode == 0 and given.stderr == b"", given.stderr
+    assert given.stdout == expected.stdout and expected.stdout.count(b"\n") == 2
+
+
+def test_bytes_not_valid_in_the_given_encoding_are_reported_by_line():
+    result = lexvale_command("--text", "--encoding", "cp1252", input=b"caf\xe9s\nx\x81cats\n")
+    assert result.stdout == "café\nx cat\n".encode()
+    assert result.stderr == (b"lexvale: warning: 1 line(s) not valid cp1252, read with U+FFFD for the bad bytes"
                              b" (line 2 first)\n")
+
+
+@pytest.mark.parametrize("mode", [[], ["--text"], ["--text", "--ngrams", "1,2"]], ids=["words", "text", "ngrams"])
+def test_lines_longer_than_a_chunk_in_another_encoding(mode, tmp_path, monkeypatch):
+    monkeypatch.setattr("lexvale.cli._chunks.CHUNK_BYTES", 64)
+    text = "kurz\n" + " ".join(["Würde", "Straße", "Öfen", "größer"] * 40) + "\nEnde\n"
+    for encoding, name in (("latin-1", "given"), ("utf-8", "expected")):
+        (tmp_path / name).write_bytes(text.encode(encoding))
+        assert main(["-l", "de", "--encoding", encoding, *mode, "-i", str(tmp_path / name),
+                     "-o", str(tmp_path / f"{name}.out")]) == 0
+    assert (tmp_path / "given.out").read_bytes() == (tmp_path / "expected.out").read_bytes()
 
 
 def test_text_mode_writes_a_line_of_stems_per_line(tmp_path):
@@ -320,6 +355,8 @@ def test_version_is_printed_once(capsys):
         (["--no-lowercase"], b"lexvale: error: --no-lowercase works with --text only"),
         (["--text", "-p"], b"-p works on word lists"),
         (["--fold-accents"], b"lexvale: error: --fold-accents works with --text only"),
+        *[(["--encoding", given], f"--encoding takes an encoding that writes ASCII as ASCII, a character at a time "
+           f"(utf-8, latin-1, cp1252, koi8-r...), not '{given}'".encode()) for given in ("utf-16", "iso2022_jp", "nope")],
         (["--overrides", "x"], b"lexvale: error: --overrides works with --text only"),
         (["--ngrams", "1,2"], b"lexvale: error: --ngrams works with --text only"),
         *[(["--text", "--ngrams", given], f"--ngrams takes MIN,MAX with 1 <= MIN <= MAX, such as 1,2; not '{given}'"

@@ -149,8 +149,10 @@ def _run(options: Options) -> None:
         done_chunks = opened.enter_context(contextlib.closing(results(job, chunks, options.jobs)))
         first_bad, bad_count = _write(done_chunks, out, progress)
     if bad_count:
-        report(f"warning: {bad_count} line(s) not valid UTF-8, read with U+FFFD for the bad bytes"
-               f" (line {first_bad} first)")
+        encoding = "UTF-8" if options.encoding == "utf-8" else options.encoding
+        hint = "; give the input's encoding with --encoding" if options.encoding == "utf-8" else ""
+        report(f"warning: {bad_count} line(s) not valid {encoding}, read with U+FFFD for the bad bytes"
+               f" (line {first_bad} first){hint}")
 
 
 def _write(done_chunks: Iterable[Done], out: Sink, progress: Progress | None) -> tuple[int, int]:

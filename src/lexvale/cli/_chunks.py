@@ -11,7 +11,7 @@ if TYPE_CHECKING:
     from collections.abc import Iterator
     from typing import BinaryIO
 
-__all__ = ["CHUNK_BYTES", "Chunk", "read_chunks"]
+__all__ = ["CHUNK_BYTES", "Chunk", "read_chunks", "transcoded"]
 
 # Chunks of this size keep the stems of one chunk in memory the previous chunk
 # freed; much larger ones spend more time taking fresh memory than stemming.
@@ -90,3 +90,28 @@ def read_chunks(source: BinaryIO, name: str, *, cut_at_blanks: bool = False) -> 
         long_line = len(pending) > CHUNK_BYTES and not cut_at_blanks
         line, pending = [pending], bytearray()
         yield Chunk(line.pop(), continues, long_line=long_line)
+
+
+def transcoded(chunk: Chunk, encoding: str) -> tuple[Chunk, tuple[int, ...]]:
+    """`chunk` made UTF-8 from `encoding`, and the indexes of its lines that were not valid in it (read with U+FFFD).
+
+    The encodings taken (see ``_options``) write newlines and blanks as ASCII
+    does, so the chunk's lines and cuts stay where they were.
+    """
+    if encoding == "utf-8":
+        return chunk, ()
+    data = bytes(chunk.data)
+    bad: list[int] = []
+    try:
+        text = data.decode(encoding)
+    except UnicodeDecodeError:
+        lines = []
+        for index, raw in enumerate(data.split(b"\n")):
+            try:
+                lines.append(raw.decode(encoding))
+            except UnicodeDecodeError:
+                lines.append(raw.decode(encoding, "replace"))
+                bad.append(index)
+        text = "\n".join(lines)
+    utf8 = text.encode("utf-8")
+    return chunk._replace(data=bytearray(utf8) if isinstance(chunk.data, bytearray) else utf8), tuple(bad)

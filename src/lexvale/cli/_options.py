@@ -50,6 +50,7 @@ class Options(NamedTuple):
     overrides: str | None
     fold_accents: bool
     ngram_range: tuple[int, int]
+    encoding: str  # Python's name of the input's encoding
 
 
 class _Parser(argparse.ArgumentParser):
@@ -91,6 +92,8 @@ def _parser() -> argparse.ArgumentParser:
     parser.add_argument("--ngrams", metavar="MIN,MAX",
                         help="with --text: the word n-grams of the stems for each n from MIN to MAX (1,2: words "
                         "and pairs), each a line's token, the tokens parted by tabs")
+    parser.add_argument("--encoding", default="utf-8", metavar="ENCODING",
+                        help="the input's encoding, such as latin-1 or cp1252 (default: utf-8); the output is UTF-8")
     parser.add_argument("--cache", type=int, metavar="N",
                         help=f"stem cache size (default: 0 for a word list, whose words rarely repeat; "
                         f"{TEXT_CACHE_SIZE} with --text)")
@@ -125,6 +128,10 @@ def parse(argv: Sequence[str] | None) -> Options:
                             ("--ngrams", args.ngrams is not None)):
             if given:
                 parser.error(f"{name} works with --text only")
+    encoding = _encoding(args.encoding)
+    if encoding is None:
+        parser.error(f"--encoding takes an encoding that writes ASCII as ASCII, a character at a time "
+                     f"(utf-8, latin-1, cp1252, koi8-r...), not {args.encoding!r}")
     ngram_range = (1, 1) if args.ngrams is None else _ngram_range(args.ngrams)
     if ngram_range is None:
         parser.error(f"--ngrams takes MIN,MAX with 1 <= MIN <= MAX, such as 1,2; not {args.ngrams!r}")
@@ -144,7 +151,34 @@ def parse(argv: Sequence[str] | None) -> Options:
         overrides=args.overrides,
         fold_accents=args.fold_accents,
         ngram_range=ngram_range,
+        encoding=encoding,
     )
+
+
+# Encodings that write ASCII as ASCII only between escapes or shifts: a line
+# of them cannot be read apart from the lines before it.
+_STATEFUL = ("iso2022", "hz", "utf_7")
+
+
+def _encoding(given: str) -> str | None:
+    """Python's name of the encoding `given`, or None for one the command cannot read a chunk at a time."""
+    import codecs
+
+    try:
+        name = codecs.lookup(given).name
+    except LookupError:
+        return None
+    if name.replace("-", "_").startswith(_STATEFUL) or not _writes_ascii_as_ascii(name):
+        return None
+    return name
+
+
+def _writes_ascii_as_ascii(encoding: str) -> bool:
+    ascii_text = "".join(map(chr, range(128)))
+    try:
+        return ascii_text.encode(encoding) == ascii_text.encode("ascii")
+    except (UnicodeError, LookupError):
+        return False
 
 
 def _ngram_range(given: str) -> tuple[int, int] | None:
@@ -194,7 +228,7 @@ def read_overrides(path: str) -> dict[str, str]:
 def job_of(options: Options) -> Job:
     """What each chunk is done with; reads the word files of text mode."""
     if not options.text:
-        return Job(options.language, options.cache_size, options.pairs, None)
+        return Job(options.language, options.cache_size, options.pairs, None, options.encoding)
     from ..analyzer import Analyzer
 
     try:
@@ -214,4 +248,4 @@ def job_of(options: Options) -> Job:
         )
     except ValueError as error:  # a language without a built-in stop list; overrides that give a word two stems
         raise CommandError(str(error)) from None
-    return Job(options.language, options.cache_size, False, analyzer)
+    return Job(options.language, options.cache_size, False, analyzer, options.encoding)

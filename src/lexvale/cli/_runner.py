@@ -12,6 +12,7 @@ import os
 import signal
 import sys
 
+from ._chunks import transcoded
 from ._textlines import stem_text
 from ._wordlist import stem_long_line, stem_word_list
 from ._work import CommandError
@@ -34,14 +35,21 @@ _PR_SET_PDEATHSIG = 1  # from <linux/prctl.h>
 
 
 def _work(job: Job, chunk: Chunk) -> Done:
-    return stem_text(job, chunk) if job.analyzer is not None else stem_word_list(job, chunk)
+    chunk, bad = transcoded(chunk, job.encoding)
+    done = stem_text(job, chunk) if job.analyzer is not None else stem_word_list(job, chunk)
+    return done._replace(bad_lines=bad) if bad else done
 
 
 def _long_line(job: Job, holder: list[Chunk]) -> Done:
     """A line longer than a chunk, taken out of `holder`: text (with n-grams, which are not cut at blanks) or a word."""
+    chunk, bad = transcoded(holder.pop(), job.encoding)
     if job.analyzer is not None:
-        return stem_text(job, holder.pop())
-    return stem_long_line(job, holder)
+        done = stem_text(job, chunk)
+    else:
+        holder.append(chunk)
+        del chunk  # stem_long_line frees the line as it goes
+        done = stem_long_line(job, holder)
+    return done._replace(bad_lines=bad) if bad else done
 
 
 def results(job: Job, chunks: Iterable[Chunk], jobs: int) -> Generator[Done]:

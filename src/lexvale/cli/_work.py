@@ -22,6 +22,7 @@ class Job(NamedTuple):
     cache_size: int
     pairs: bool
     analyzer: Analyzer | None  # None: a word list, as stemwords reads it
+    encoding: str = "utf-8"  # the input's; what is not UTF-8 is made UTF-8 first
 
 
 class Done(NamedTuple):
