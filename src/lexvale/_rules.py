@@ -19,7 +19,8 @@ language's rules here; no other module tests a language's name.
 * Some algorithms read a character as another before stemming: Russian "ё"
   as "е", German "ß" as "ss", the older Dutch algorithm a vowel's accent or
   diaeresis as the bare vowel, Greek an accented vowel as the bare one,
-  Persian the hamza forms of alef, waw and yeh as the bare letters. A stop
+  Persian the hamza forms of alef, waw and yeh as the bare letters and the
+  Arabic yeh, kaf and teh marbuta as Persian's yeh, kaf and heh. A stop
   word matches its word however it is written among those ("всё" is the stop
   word "все"), as the algorithm would; the stems are theirs already. (Found
   by stemming Snowball's vocabularies with each character and its reading:
@@ -29,7 +30,6 @@ language's rules here; no other module tests a language's name.
 
 from __future__ import annotations
 
-import itertools
 from collections.abc import Mapping
 from types import MappingProxyType
 from typing import NamedTuple
@@ -56,39 +56,65 @@ class LanguageRules(NamedTuple):
     #: What the algorithm reads a character as, before stemming.
     read_as: Mapping[str, str] = MappingProxyType({})
 
+    def read(self, word: str) -> str:
+        """`word` as the algorithm reads it."""
+        for character, reading in self.read_as.items():
+            if character in word:
+                word = word.replace(character, reading)
+        return word
+
     def spellings(self, word: str) -> set[str]:
-        """Every way of writing `word` that the algorithm reads as it reads `word` (`word` among them).
+        """Every way of writing `word` that the algorithm reads as it reads `word`, `word` among them.
 
         >>> sorted(rules_of("russian").spellings("всё"))
         ['все', 'всё']
+        >>> sorted(rules_of("german").spellings("sss"))
+        ['sss', 'sß', 'ßs']
+
+        A word with more than SPELLINGS_LISTED of them (a long word of many
+        vowels in the older Dutch algorithm or in Greek) gives only itself
+        and how the algorithm reads it.
         """
         if not self.read_as:
             return {word}
-        read = word
-        for character, reading in self.read_as.items():
-            read = read.replace(character, reading)
+        read = self.read(word)
         written_as: dict[str, list[str]] = {}
         for character, reading in self.read_as.items():
-            written_as.setdefault(reading, [reading]).append(character)
-        # The read word cut at each reading (longest first), which may then be written either way.
-        pieces: list[list[str]] = []
-        position = 0
-        readings = sorted(written_as, key=len, reverse=True)
-        while position < len(read):
-            found = next((r for r in readings if read.startswith(r, position)), None)
-            if found is None:
-                pieces.append([read[position]])
-                position += 1
-            else:
-                pieces.append(written_as[found])
-                position += len(found)
-        return {"".join(choice) for choice in itertools.product(*pieces)} | {word}
+            written_as.setdefault(reading, []).append(character)
+        # At each position of the read word: its own character, or a written
+        # one whose reading starts there. counts[i]: the spellings of read[i:].
+        choices = [
+            [(read[i], i + 1)]
+            + [(written, i + len(reading)) for reading, writtens in written_as.items() if read.startswith(reading, i)
+               for written in writtens]
+            for i in range(len(read))
+        ]
+        counts = [0] * len(read) + [1]
+        for i in reversed(range(len(read))):
+            counts[i] = sum(counts[after] for _, after in choices[i])
+        if counts[0] > SPELLINGS_LISTED:
+            return {word, read}
+
+        def written_from(i: int) -> list[str]:
+            if i == len(read):
+                return [""]
+            return [written + rest for written, after in choices[i] for rest in written_from(after)]
+
+        return set(written_from(0)) | {word}
+
+
+#: The most spellings of a word that are listed (see ``LanguageRules.spellings``).
+SPELLINGS_LISTED = 256
 
 
 _DEFAULT = LanguageRules()
 
 _RULES = {
-    "persian": LanguageRules(kept_joiners="\u200c", read_as=MappingProxyType(dict(zip("أإؤئ", "ااوي")))),
+    "persian": LanguageRules(kept_joiners="\u200c", read_as=MappingProxyType({
+        "\u0623": "\u0627", "\u0625": "\u0627", "\u0624": "\u0648",  # alef and waw with hamza: bare
+        "\u0626": "\u06cc", "\u064a": "\u06cc",  # yeh with hamza, Arabic yeh: Persian yeh
+        "\u0643": "\u06a9", "\u0629": "\u0647",  # Arabic kaf: Persian kaf; teh marbuta: heh
+    })),
     "hindi": LanguageRules(kept_joiners=JOINERS),
     "nepali": LanguageRules(kept_joiners=JOINERS),
     "turkish": LanguageRules(dotted_i=True),

@@ -176,6 +176,25 @@ def test_bytes_not_valid_in_the_given_encoding_are_reported_by_line():
                              b" (line 2 first)\n")
 
 
+SIZED_INPUTS = [("koi8-r", "ru", "Всё ещё книги\n"), ("latin-1", "de", "Würde Straße\n"), ("shift_jis", "en", "日本語 東京\n")]
+
+
+@pytest.mark.parametrize("encoding, language, line", SIZED_INPUTS, ids=[row[0] for row in SIZED_INPUTS])
+@pytest.mark.parametrize("text", [[], ["--text"]], ids=["words", "text"])
+def test_chunk_sizes_count_the_input_as_given(encoding, language, line, text):
+    # The progress bar counts what each chunk stood for in the input, not its UTF-8.
+    import io
+
+    from lexvale.cli._chunks import read_chunks
+    from lexvale.cli._options import job_of, parse
+    from lexvale.cli._runner import results
+
+    raw = (line * 20000).encode(encoding)
+    job = job_of(parse(["-l", language, "--encoding", encoding, *text]))
+    chunks = read_chunks(io.BytesIO(raw), "input", cut_at_blanks=bool(text))
+    assert sum(done.size for done in results(job, chunks, 1)) == len(raw)
+
+
 @pytest.mark.parametrize("mode", [[], ["--text"], ["--text", "--ngrams", "1,2"]], ids=["words", "text", "ngrams"])
 def test_lines_longer_than_a_chunk_in_another_encoding(mode, tmp_path, monkeypatch):
     monkeypatch.setattr("lexvale.cli._chunks.CHUNK_BYTES", 64)
@@ -355,8 +374,9 @@ def test_version_is_printed_once(capsys):
         (["--no-lowercase"], b"lexvale: error: --no-lowercase works with --text only"),
         (["--text", "-p"], b"-p works on word lists"),
         (["--fold-accents"], b"lexvale: error: --fold-accents works with --text only"),
-        *[(["--encoding", given], f"--encoding takes an encoding that writes ASCII as ASCII, a character at a time "
-           f"(utf-8, latin-1, cp1252, koi8-r...), not '{given}'".encode()) for given in ("utf-16", "iso2022_jp", "nope")],
+        *[(["--encoding", given], f"--encoding takes an encoding that writes ASCII as ASCII and each line apart "
+           f"(utf-8, latin-1, cp1252, koi8-r, shift_jis...), not '{given}'".encode())
+          for given in ("utf-16", "iso2022_jp", "utf-7", "raw_unicode_escape", "unicode_escape", "nope")],
         (["--overrides", "x"], b"lexvale: error: --overrides works with --text only"),
         (["--ngrams", "1,2"], b"lexvale: error: --ngrams works with --text only"),
         *[(["--text", "--ngrams", given], f"--ngrams takes MIN,MAX with 1 <= MIN <= MAX, such as 1,2; not '{given}'"

@@ -106,7 +106,9 @@ READ_ALIKE = [
     ("german", ["daß"], "dass DASS daß weiß", "weiss"),
     ("dutch_porter", ["een", "hij"], "één eén hij híj heel", "heel"),
     ("greek", ["και"], "καί ΚΑΙ και δρόμος", "δρομος"),
-    ("persian", ["\u0627\u064a"], "\u0627\u0626 \u0627\u064a کتاب", "کتاب"),
+    ("persian", ["\u0627\u06cc\u0646", "\u06cc\u06a9"], "\u0627\u064a\u0646 \u064a\u0643 \u0627\u0626\u0646 کتاب",
+     "کتاب"),
+    ("german", ["sss"], "sß ßs sss", ""),
 ]
 
 
@@ -121,6 +123,24 @@ def test_stop_words_match_every_spelling_the_algorithm_reads_alike(language, sto
     assert analyzer(text) == left and len(left) == len(plain.split())
     assert [token.stem for token in analyzer.tokens(text)] == left
     assert analyzer(plain) == left
+
+
+LONG_STOP_WORDS = [  # language, stop word, a spelling the algorithm reads alike
+    ("dutch_porter", "arbeidsongeschiktheidsverzekeringen", "árbeidsongeschiktheidsverzekeringen"),
+    ("greek", "υ" * 24, "ύ" + "υ" * 23),
+    ("persian", "\u0627" * 24, "\u0623" + "\u0627" * 23),
+]
+
+
+@pytest.mark.parametrize("language, word, variant", LONG_STOP_WORDS, ids=[row[0] for row in LONG_STOP_WORDS])
+def test_a_long_stop_word_gives_itself_and_its_reading_not_every_spelling(language, word, variant):
+    # Millions of spellings are not listed: the word as written and as read are stop words.
+    from lexvale._rules import SPELLINGS_LISTED, rules_of
+
+    analyzer = Analyzer(language, stopwords=[variant])
+    assert analyzer(f"{variant} {word}") == []
+    assert len(analyzer._state.dropped) <= SPELLINGS_LISTED
+    assert rules_of(language).spellings(variant) == {variant, word}
 
 
 def test_a_protected_spelling_stays_though_another_is_a_stop_word():

@@ -149,7 +149,7 @@ def _run(options: Options) -> None:
         done_chunks = opened.enter_context(contextlib.closing(results(job, chunks, options.jobs)))
         first_bad, bad_count = _write(done_chunks, out, progress)
     if bad_count:
-        encoding = "UTF-8" if options.encoding == "utf-8" else options.encoding
+        encoding = "UTF-8" if options.encoding == "utf-8" else options.encoding  # as the user wrote it
         hint = "; give the input's encoding with --encoding" if options.encoding == "utf-8" else ""
         report(f"warning: {bad_count} line(s) not valid {encoding}, read with U+FFFD for the bad bytes"
                f" (line {first_bad} first){hint}")

@@ -25,9 +25,10 @@ class Chunk(NamedTuple):
 
     A line longer than a chunk comes alone (`long_line`), in the bytearray it
     was gathered in, so that it is stemmed without further copies of it. In
-    text mode such a line is cut instead, before a blank: no word spans a
-    blank, and a blank changes no neighbour's normal form or case, so the
-    pieces give the line's stems. `continues` marks a chunk whose first line
+    text mode such a line is cut instead, before a blank (unless n-grams,
+    which a cut would part, are made): no word spans a blank, and a blank
+    changes no neighbour's normal form or case, so the pieces give the
+    line's stems. `continues` marks a chunk whose first line
     carries on the previous chunk's last, and `ends` is false where the last
     line goes on in the next chunk.
     """
@@ -96,17 +97,18 @@ def transcoded(chunk: Chunk, encoding: str) -> tuple[Chunk, tuple[int, ...]]:
     """`chunk` made UTF-8 from `encoding`, and the indexes of its lines that were not valid in it (read with U+FFFD).
 
     The encodings taken (see ``_options``) write newlines and blanks as ASCII
-    does, so the chunk's lines and cuts stay where they were.
+    does and never use their bytes inside another character, so the chunk's
+    lines and cuts stay where they were.
     """
     if encoding == "utf-8":
         return chunk, ()
-    data = bytes(chunk.data)
+    data = chunk.data  # a long line's bytearray is decoded where it lies, not copied first
     bad: list[int] = []
     try:
         text = data.decode(encoding)
     except UnicodeDecodeError:
         lines = []
-        for index, raw in enumerate(data.split(b"\n")):
+        for index, raw in enumerate(bytes(data).split(b"\n")):  # a copy only where bytes are not valid
             try:
                 lines.append(raw.decode(encoding))
             except UnicodeDecodeError:
@@ -114,4 +116,6 @@ def transcoded(chunk: Chunk, encoding: str) -> tuple[Chunk, tuple[int, ...]]:
                 bad.append(index)
         text = "\n".join(lines)
     utf8 = text.encode("utf-8")
-    return chunk._replace(data=bytearray(utf8) if isinstance(chunk.data, bytearray) else utf8), tuple(bad)
+    del text
+    # A long line stays a bytearray, which its stemming lower-cases in place.
+    return chunk._replace(data=bytearray(utf8) if isinstance(data, bytearray) else utf8), tuple(bad)

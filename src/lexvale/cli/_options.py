@@ -50,7 +50,7 @@ class Options(NamedTuple):
     overrides: str | None
     fold_accents: bool
     ngram_range: tuple[int, int]
-    encoding: str  # Python's name of the input's encoding
+    encoding: str  # the input's, as given ("utf-8" for UTF-8)
 
 
 class _Parser(argparse.ArgumentParser):
@@ -91,7 +91,7 @@ def _parser() -> argparse.ArgumentParser:
                         help="with --text: take the diacritics off the stems ('café' and 'cafe' meet)")
     parser.add_argument("--ngrams", metavar="MIN,MAX",
                         help="with --text: the word n-grams of the stems for each n from MIN to MAX (1,2: words "
-                        "and pairs), each a line's token, the tokens parted by tabs")
+                        "and pairs), each a line's token; the tokens are parted by tabs unless MAX is 1")
     parser.add_argument("--encoding", default="utf-8", metavar="ENCODING",
                         help="the input's encoding, such as latin-1 or cp1252 (default: utf-8); the output is UTF-8")
     parser.add_argument("--cache", type=int, metavar="N",
@@ -130,8 +130,8 @@ def parse(argv: Sequence[str] | None) -> Options:
                 parser.error(f"{name} works with --text only")
     encoding = _encoding(args.encoding)
     if encoding is None:
-        parser.error(f"--encoding takes an encoding that writes ASCII as ASCII, a character at a time "
-                     f"(utf-8, latin-1, cp1252, koi8-r...), not {args.encoding!r}")
+        parser.error(f"--encoding takes an encoding that writes ASCII as ASCII and each line apart "
+                     f"(utf-8, latin-1, cp1252, koi8-r, shift_jis...), not {args.encoding!r}")
     ngram_range = (1, 1) if args.ngrams is None else _ngram_range(args.ngrams)
     if ngram_range is None:
         parser.error(f"--ngrams takes MIN,MAX with 1 <= MIN <= MAX, such as 1,2; not {args.ngrams!r}")
@@ -161,22 +161,24 @@ _STATEFUL = ("iso2022", "hz", "utf_7")
 
 
 def _encoding(given: str) -> str | None:
-    """Python's name of the encoding `given`, or None for one the command cannot read a chunk at a time."""
+    """`given`, or None for an encoding the command cannot read a chunk at a time."""
     import codecs
 
     try:
         name = codecs.lookup(given).name
     except LookupError:
         return None
-    if name.replace("-", "_").startswith(_STATEFUL) or not _writes_ascii_as_ascii(name):
+    if name.replace("-", "_").startswith(_STATEFUL) or not _ascii_as_ascii(name):
         return None
-    return name
+    return "utf-8" if name == "utf-8" else given
 
 
-def _writes_ascii_as_ascii(encoding: str) -> bool:
-    ascii_text = "".join(map(chr, range(128)))
+def _ascii_as_ascii(encoding: str) -> bool:
+    """Whether `encoding` writes and reads ASCII as ASCII, escapes included."""
+    ascii_text = "".join(map(chr, range(128))) + "\\u000a\\x41"
     try:
-        return ascii_text.encode(encoding) == ascii_text.encode("ascii")
+        return (ascii_text.encode(encoding) == ascii_text.encode("ascii")
+                and ascii_text.encode("ascii").decode(encoding) == ascii_text)
     except (UnicodeError, LookupError):
         return False
 

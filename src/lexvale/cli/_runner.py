@@ -35,28 +35,38 @@ _PR_SET_PDEATHSIG = 1  # from <linux/prctl.h>
 
 
 def _work(job: Job, chunk: Chunk) -> Done:
+    given_size = len(chunk.data)
     chunk, bad = transcoded(chunk, job.encoding)
     done = stem_text(job, chunk) if job.analyzer is not None else stem_word_list(job, chunk)
-    return done._replace(bad_lines=bad) if bad else done
+    return _as_given(done, bad, len(chunk.data) - given_size)
 
 
 def _long_line(job: Job, holder: list[Chunk]) -> Done:
     """A line longer than a chunk, taken out of `holder`: text (with n-grams, which are not cut at blanks) or a word."""
+    given_size = len(holder[-1].data)
     chunk, bad = transcoded(holder.pop(), job.encoding)
+    grown = len(chunk.data) - given_size
     if job.analyzer is not None:
         done = stem_text(job, chunk)
     else:
         holder.append(chunk)
         del chunk  # stem_long_line frees the line as it goes
         done = stem_long_line(job, holder)
-    return done._replace(bad_lines=bad) if bad else done
+    return _as_given(done, bad, grown)
+
+
+def _as_given(done: Done, bad: tuple[int, ...], grown: int) -> Done:
+    """`done` with the lines and size of the input as it was given, before it was made UTF-8."""
+    if not bad and not grown:
+        return done
+    return done._replace(bad_lines=bad or done.bad_lines, size=done.size - grown)
 
 
 def results(job: Job, chunks: Iterable[Chunk], jobs: int) -> Generator[Done]:
     """Each chunk's result, in order; with `jobs` above 1, from as many worker processes.
 
-    A word list's long line (see Chunk) is always stemmed here: sent to a
-    worker, it would be copied on each side of the pipe and then stemmed.
+    A long line (see Chunk) is always stemmed here: sent to a worker, it
+    would be copied on each side of the pipe and then stemmed.
     """
     if jobs <= 1:
         for chunk in chunks:

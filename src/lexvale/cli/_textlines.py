@@ -29,7 +29,7 @@ def stem_text(job: Job, chunk: Chunk) -> Done:
                 bad.append(index)
     stems_of_lines = analyzer._stems_of_lines(lines)
     words = sum(map(len, stems_of_lines))
-    # An n-gram holds spaces: with n-grams, a line's tokens are parted by tabs.
+    # An n-gram holds spaces: with n-grams of more than one word, a line's tokens are parted by tabs.
     out = list(map(("\t" if analyzer.ngram_range != (1, 1) else " ").join, stems_of_lines))
     if chunk.ends:
         out.append("")
