@@ -28,6 +28,7 @@ struct PassObject {
     PyObject* is_normalized; // strong: unicodedata.is_normalized
     PyObject* fold;          // strong: stem -> folded stem, or None
     PyObject* token;         // strong: lexvale.Token, a tuple subclass
+    bool keep_original;      // a word prepared follows its stem where they differ
 };
 
 PassObject* as_pass(PyObject* self) noexcept {
@@ -73,21 +74,24 @@ PyObject* result_of(PassObject* self, const KeyBuffer& key, Ref& made, bool& sto
     return made.get();
 }
 
-// A Token(stem, start, end, word) of `text`, made as the Token class makes
-// it (tuple.__new__ with the fields), without running Python code.
-Ref make_token(PassObject* self, PyObject* text, PyObject* stem, Py_ssize_t start, Py_ssize_t end) noexcept {
-    Ref fields = Ref::steal(PyTuple_New(4));
+// A Token(stem, start, end, word, position) of `text`, made as the Token
+// class makes it (tuple.__new__ with the fields), without running Python code.
+Ref make_token(PassObject* self, PyObject* text, PyObject* stem, Py_ssize_t start, Py_ssize_t end,
+               Py_ssize_t position) noexcept {
+    Ref fields = Ref::steal(PyTuple_New(5));
     if (!fields) {
         return {};
     }
     PyObject* begin = PyLong_FromSsize_t(start);
     PyObject* finish = begin == nullptr ? nullptr : PyLong_FromSsize_t(end);
     PyObject* word = finish == nullptr ? nullptr : PyUnicode_Substring(text, start, end);
+    PyObject* place = word == nullptr ? nullptr : PyLong_FromSsize_t(position);
     PyTuple_SET_ITEM(fields.get(), 0, Py_NewRef(stem));
     PyTuple_SET_ITEM(fields.get(), 1, begin);
     PyTuple_SET_ITEM(fields.get(), 2, finish);
     PyTuple_SET_ITEM(fields.get(), 3, word);
-    if (word == nullptr) {
+    PyTuple_SET_ITEM(fields.get(), 4, place);
+    if (place == nullptr) {
         return {};
     }
     auto* token_type = reinterpret_cast<PyTypeObject*>(self->token);
@@ -98,14 +102,26 @@ Ref make_token(PassObject* self, PyObject* text, PyObject* stem, Py_ssize_t star
     return Ref::steal(PyTuple_Type.tp_new(token_type, arguments.get(), nullptr));
 }
 
+// The word prepared, as it is kept beside its stem (folded as the stems
+// are); null with an error set.
+Ref original_of(PassObject* self, const KeyBuffer& key) noexcept {
+    Ref word = Ref::steal(PyUnicode_DecodeUTF8(key.data(), key.size(), nullptr));
+    if (word && self->fold != Py_None) {
+        word = Ref::steal(PyObject_CallOneArg(self->fold, word.get()));
+    }
+    return word;
+}
+
 // Collects a text's stems (or tokens) into a list made for at most `most`
-// of them, so that a long text's list is never copied to grow. Its length is
+// words, so that a long text's list is never copied to grow. Its length is
 // always the part filled, so that an error releases only what was made.
+// Each word, stop words included, takes the next position.
 class Collector {
 public:
     Collector(PassObject* self, PyObject* text, bool tokens, bool drop_stop, Py_ssize_t most) noexcept
-        : self_(self), text_(text), tokens_(tokens), drop_stop_(drop_stop), list_(Ref::steal(PyList_New(most))),
-          most_(most) {
+        : self_(self), text_(text), tokens_(tokens), drop_stop_(drop_stop),
+          most_(self->keep_original ? 2 * most : most) {
+        list_ = Ref::steal(PyList_New(most_));
         if (list_) {
             Py_SET_SIZE(reinterpret_cast<PyVarObject*>(list_.get()), 0);
         }
@@ -125,6 +141,7 @@ public:
         if (result == nullptr) {
             return false;
         }
+        Py_ssize_t position = words_;
         if (++words_ % davuzod::items_between_signal_checks == 0) {
             // The result is held first: a handler may use this pass too.
             Ref held = Ref::borrow(result);
@@ -137,9 +154,32 @@ public:
         if (stop && drop_stop_) {
             return true;
         }
-        Ref item = tokens_ ? make_token(self_, text_, result, start, end) : Ref::borrow(result);
-        return item && put(std::move(item));
+        Ref item = tokens_ ? make_token(self_, text_, result, start, end, position) : Ref::borrow(result);
+        if (!item) {
+            return false;
+        }
+        if (!self_->keep_original || PyUnicode_EqualToUTF8AndSize(result, key.data(), key.size())) {
+            return put(std::move(item));
+        }
+        // The original is made by Python code (folding), which may use this pass: the stem is held first.
+        Ref stem = Ref::borrow(result);
+        if (!put(std::move(item))) {
+            return false;
+        }
+        Ref original = original_of(self_, key);
+        if (!original) {
+            return false;
+        }
+        int same = PyUnicode_Compare(original.get(), stem.get());
+        if (same == 0 || (same == -1 && PyErr_Occurred())) {
+            return same == 0;
+        }
+        Ref kept = tokens_ ? make_token(self_, text_, original.get(), start, end, position) : std::move(original);
+        return kept && put(std::move(kept));
     }
+
+    // The position the next word takes.
+    Py_ssize_t position() const noexcept { return words_; }
 
     bool too_long() const noexcept { return too_long_; }
 
@@ -157,8 +197,10 @@ public:
     Py_ssize_t size() const noexcept { return PyList_GET_SIZE(list_.get()); }
 
     // Drops what was put after the first `kept` items (a line given back to
-    // the pure-Python path), and forgets a word too long to stem.
-    void truncate(Py_ssize_t kept) noexcept {
+    // the pure-Python path) and the positions they took, and forgets a word
+    // too long to stem.
+    void truncate(Py_ssize_t kept, Py_ssize_t position) noexcept {
+        words_ = position;
         Py_ssize_t filled = size();
         Py_SET_SIZE(reinterpret_cast<PyVarObject*>(list_.get()), kept);
         for (Py_ssize_t i = kept; i < filled; ++i) {
@@ -260,7 +302,8 @@ PyObject* analyse_text(PassObject* self, PyObject* text, const Char* data, Py_ss
 
 // The stems (or tokens) of the lines of `text` that the pass prepares alone,
 // and the lines it leaves to the pure-Python path: (results, holes), each
-// hole (index in results, start, end) of a line. Lines part at "\n", which no
+// hole (index in results, start, end, position of its first word) of a line;
+// positions after a hole count none of its words. Lines part at "\n", which no
 // step of the chain crosses.
 template <typename Char>
 PyObject* analyse_lines(PassObject* self, PyObject* text, const Char* data, Py_ssize_t length, bool tokens) noexcept {
@@ -276,6 +319,7 @@ PyObject* analyse_lines(PassObject* self, PyObject* text, const Char* data, Py_s
         bool confirm = false;
         bool not_normal = false;
         Py_ssize_t kept = collector.size();
+        Py_ssize_t position = collector.position();
         Scan scan = scan_words(data + start, end - start, self->how, true, key, confirm,
                                [&](Py_ssize_t word_start, Py_ssize_t word_end, const KeyBuffer& word) {
                                    if (word.unsure() || word.span_unsure()) {
@@ -301,10 +345,10 @@ PyObject* analyse_lines(PassObject* self, PyObject* text, const Char* data, Py_s
             hole = normal == 0;
         }
         if (hole) {
-            collector.truncate(kept);
+            collector.truncate(kept, position);
         }
         if (hole) {
-            Ref entry = Ref::steal(Py_BuildValue("(nnn)", collector.size(), start, end));
+            Ref entry = Ref::steal(Py_BuildValue("(nnnn)", collector.size(), start, end, position));
             if (!entry || PyList_Append(holes.get(), entry.get()) < 0) {
                 return nullptr;
             }
@@ -528,11 +572,11 @@ bool code_set_from(PyObject* text, const char* name, CodeSet& set) noexcept {
 }
 
 // Pass(algorithm, lowercase, normalize, cache_size, entries, is_normalized, fold, token, kept_joiners, dotted_i,
-//      mutation_letters, mutated_vowels)
+//      mutation_letters, mutated_vowels, keep_original)
 PyObject* pass_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
     static const char* keywords[] = {"algorithm", "lowercase", "normalize", "cache_size", "entries",
                                      "is_normalized", "fold", "token", "kept_joiners", "dotted_i",
-                                     "mutation_letters", "mutated_vowels", nullptr};
+                                     "mutation_letters", "mutated_vowels", "keep_original", nullptr};
     const char* algorithm = nullptr;
     int lowercase = 0;
     PyObject* form = nullptr;
@@ -545,10 +589,11 @@ PyObject* pass_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcep
     int dotted_i = 0;
     PyObject* mutation_letters = nullptr;
     PyObject* mutated_vowels = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "spOnO!OOO!UpUU:Pass", const_cast<char**>(keywords), &algorithm,
+    int keep_original = 0;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "spOnO!OOO!UpUUp:Pass", const_cast<char**>(keywords), &algorithm,
                                      &lowercase, &form, &cache_size, &PyDict_Type, &entries, &is_normalized, &fold,
                                      &PyType_Type, &token, &kept_joiners, &dotted_i, &mutation_letters,
-                                     &mutated_vowels)) {
+                                     &mutated_vowels, &keep_original)) {
         return nullptr;
     }
     if (!PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(token), &PyTuple_Type)) {
@@ -580,6 +625,7 @@ PyObject* pass_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcep
     pass->fold = Py_NewRef(fold);
     pass->token = Py_NewRef(token);
     pass->table.bound = cache_size;
+    pass->keep_original = keep_original != 0;
     Preparing& how = pass->how;
     how.lowercase = lowercase != 0;
     how.normal_form = nfc || nfkc;
@@ -634,7 +680,7 @@ PyMethodDef pass_methods[] = {
 PyType_Slot pass_slots[] = {
     {Py_tp_doc, const_cast<char*>(
         "Pass(algorithm, lowercase, normalize, cache_size, entries, is_normalized, fold, token, kept_joiners,\n"
-        "     dotted_i, mutation_letters, mutated_vowels)\n\n"
+        "     dotted_i, mutation_letters, mutated_vowels, keep_original)\n\n"
         "An analyzer's settings compiled: running text to stems in one pass. Each\n"
         "method returns None for input it leaves to the pure-Python path.")},
     {Py_tp_new, reinterpret_cast<void*>(pass_new)},

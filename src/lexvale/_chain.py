@@ -18,20 +18,24 @@ from .stemmers import stemmer
 if TYPE_CHECKING:
     from ._settings import State
 
-__all__ = ["Token", "filled", "native_stems_of_text", "ngrams", "stems_of_text", "stems_of_words", "tokens_of_text"]
+__all__ = ["Token", "filled", "filled_tokens", "native_stems_of_text", "ngrams", "stems_of_text", "stems_of_words", "tokens_of_text"]
 
 
 class Token(NamedTuple):
-    """A token of a text: its stem, and where its word lies in the original text.
+    """A token of a text: its stem, where its word lies in the original text, and which word it is.
 
     ``text[start:end] == word`` in the text given to ``Analyzer.tokens``,
-    whatever normalisation and lower-casing changed.
+    whatever normalisation and lower-casing changed. ``position`` counts the
+    words of the text from 0, dropped stop words included, as search
+    engines count them for phrases; a word kept beside its stem
+    (``keep_original``) has its stem's position.
     """
 
     stem: str
     start: int
     end: int
     word: str
+    position: int
 
 
 # Pickles name the module users import it from, which earlier releases wrote too.
@@ -56,16 +60,65 @@ def stems_of_text(state: State, text: str) -> list[str]:
         words = [word for _, _, word in _spans(state, text)]
     else:
         words = _words(state, preparation.text(text))
-    return stems_of_words(state, _without_stopwords(state, words))
+    words = _without_stopwords(state, words)
+    stems = stems_of_words(state, words)
+    if not state.keep_original:
+        return stems
+    result = []
+    for stem, original in zip(stems, _originals(state, words)):
+        result.append(stem)
+        if original != stem:
+            result.append(original)
+    return result
 
 
-def tokens_of_text(state: State, text: str, begin: int, finish: int) -> list[Token]:
-    """The tokens of text[begin:finish], with offsets in `text`, stop words dropped."""
+def tokens_of_text(state: State, text: str, begin: int, finish: int, first: int = 0) -> tuple[list[Token], int]:
+    """The tokens of text[begin:finish], with offsets in `text` and positions from `first`, stop words dropped;
+    and the number of words it held."""
     piece = text[begin:finish]
     stop = state.dropped
-    spans = [(start, end, word) for start, end, word in _spans(state, piece) if word not in stop]
-    stems = stems_of_words(state, [word for _, _, word in spans])
-    return [Token(stem, begin + start, begin + end, piece[start:end]) for stem, (start, end, _) in zip(stems, spans)]
+    found = _spans(state, piece)
+    spans = [(start, end, word, first + place) for place, (start, end, word) in enumerate(found) if word not in stop]
+    words = [word for _, _, word, _ in spans]
+    stems = stems_of_words(state, words)
+    tokens = [Token(stem, begin + start, begin + end, piece[start:end], place)
+              for stem, (start, end, _, place) in zip(stems, spans)]
+    if state.keep_original:
+        with_originals = []
+        for token, original in zip(tokens, _originals(state, words)):
+            with_originals.append(token)
+            if original != token.stem:
+                with_originals.append(token._replace(stem=original))
+        tokens = with_originals
+    return tokens, len(found)
+
+
+def _originals(state: State, words: list[str]) -> list[str]:
+    """The prepared words as they are kept beside their stems: folded as the stems are."""
+    return _folded(state, words) if state.fold_accents else words
+
+
+def filled_tokens(tokens: list[Token], holes: list[tuple[int, int, int, int]],
+                  fill: Callable[[int, int, int], tuple[list[Token], int]]) -> list[Token]:
+    """`tokens` with each hole (index, start, end, position) filled by fill(start, end, first position),
+    and the positions after each hole moved past the words it held."""
+    merged: list[Token] = []
+    done = 0
+    shift = 0
+    for index, start, end, position in holes:
+        merged += _moved(tokens[done:index], shift)
+        piece, count = fill(start, end, position + shift)
+        merged += piece
+        shift += count
+        done = index
+    merged += _moved(tokens[done:], shift)
+    return merged
+
+
+def _moved(tokens: list[Token], shift: int) -> list[Token]:
+    if not shift:
+        return tokens
+    return [token._replace(position=token.position + shift) for token in tokens]
 
 
 _Piece = TypeVar("_Piece")
@@ -75,10 +128,10 @@ _Piece = TypeVar("_Piece")
 _HOLES_FILLED_IN_PLACE = 8
 
 
-def filled(results: list[_Piece], holes: list[tuple[int, int, int]],
+def filled(results: list[_Piece], holes: list[tuple[int, int, int, int]],
             fill: Callable[[int, int], list[_Piece]]) -> list[_Piece]:
     """`results` with each hole (index, start, end) filled by fill(start, end), in order."""
-    pieces = [(index, fill(start, end)) for index, start, end in holes]
+    pieces = [(index, fill(start, end)) for index, start, end, _ in holes]
     if len(pieces) <= _HOLES_FILLED_IN_PLACE:
         # From the last hole back, so that each index still holds; in place,
         # so that a long list is not copied for a few holes.

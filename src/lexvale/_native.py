@@ -90,6 +90,7 @@ def make_pass(
     fold: Callable[[str], str] | None,
     token: type,
     rules: LanguageRules,
+    keep_original: bool,
 ) -> Pass | None:
     """A native pass for these settings, or None where there is none."""
     if not available():
@@ -98,7 +99,7 @@ def make_pass(
 
     return _analysis.Pass(
         algorithm, lowercase, normalize, max(cache_size, 0), dict(entries), unicodedata.is_normalized, fold, token,
-        rules.kept_joiners, rules.dotted_i, rules.mutation_letters, rules.mutated_vowels,
+        rules.kept_joiners, rules.dotted_i, rules.mutation_letters, rules.mutated_vowels, keep_original,
     )
 
 

@@ -72,6 +72,7 @@ class State(NamedTuple):
     overrides: Mapping[str, str]
     fixed: dict[str, str]  # protected and overridden words and what they give
     fold_accents: bool
+    keep_original: bool
     ngram_range: tuple[int, int]
     cache_size: int
     findall: Callable[[str], list[str]] | None
@@ -166,11 +167,13 @@ def build_state(params: dict[str, Any]) -> State:
     pattern = params["pattern"]
     cache_size = params["cache_size"]
     fold_accents = params["fold_accents"]
+    keep_original = params["keep_original"]
     ngram_range = params["ngram_range"]
 
     canonical = resolve(language)
     lowercase = _flag("lowercase", lowercase)
     fold_accents = _flag("fold_accents", fold_accents)
+    keep_original = _flag("keep_original", keep_original)
     if normalize is not None and normalize not in _FORMS:
         raise ValueError(f"normalize must be 'NFC', 'NFKC' or None, not {normalize!r}")
     if pattern is None:
@@ -199,6 +202,9 @@ def build_state(params: dict[str, Any]) -> State:
     if low is None or high is None or not 1 <= low <= high:
         raise ValueError(f"ngram_range must be a tuple (min_n, max_n) with 1 <= min_n <= max_n, not {ngram_range!r}")
     ngram_range = (low, high)
+    if keep_original and ngram_range != (1, 1):
+        raise ValueError(f"keep_original gives single words beside their stems, not n-grams: "
+                         f"ngram_range must be (1, 1) with it, not {ngram_range!r}")
 
     preparation = Preparation(normalize, lowercase, canonical)
 
@@ -255,6 +261,7 @@ def build_state(params: dict[str, Any]) -> State:
         overrides=MappingProxyType(given),
         fixed=fixed,
         fold_accents=fold_accents,
+        keep_original=keep_original,
         ngram_range=ngram_range,
         cache_size=int(cache_size),
         # A pattern with groups would make findall return the groups: tokens are whole matches.
@@ -263,7 +270,7 @@ def build_state(params: dict[str, Any]) -> State:
         folded={},
         key=(
             canonical, lowercase, normalize, compiled.pattern, compiled.flags, stop, kept,
-            frozenset(given.items()), fold_accents, ngram_range, int(cache_size),
+            frozenset(given.items()), fold_accents, keep_original, ngram_range, int(cache_size),
         ),
         native=None,
         ngram_maker=_native.ngram_maker() if ngram_range[1] > 1 else None,
@@ -298,6 +305,6 @@ def _compiled_pass(state: State) -> Pass | None:
     folding = functools.partial(fold, form=state.preparation.normalize) if state.fold_accents else None
     return _native.make_pass(
         state.language, state.preparation.lowercase, state.preparation.normalize, state.cache_size, entries, folding,
-        Token, rules_of(state.language),
+        Token, rules_of(state.language), state.keep_original,
     )
 

@@ -12,7 +12,7 @@ import re
 from collections.abc import Iterable, Mapping
 from typing import Any, Self
 
-from ._chain import Token, filled, native_stems_of_text, ngrams, stems_of_text, stems_of_words, tokens_of_text
+from ._chain import Token, filled, filled_tokens, native_stems_of_text, ngrams, stems_of_text, stems_of_words, tokens_of_text
 from ._patterns import DEFAULT_PATTERN
 from ._preparation import DEFAULT_FORM, DEFAULT_LOWERCASE, NormalForm
 from ._settings import State, Unusable, build_state, is_default_pattern, kept_setting, state_or_unusable
@@ -26,7 +26,8 @@ class Analyzer:
 
     ``Analyzer(language="english", *, lowercase=True, normalize="NFKC",
     pattern=None, stopwords=(), protected=(), overrides=None,
-    fold_accents=False, ngram_range=(1, 1), cache_size=50000)``
+    fold_accents=False, keep_original=False, ngram_range=(1, 1),
+    cache_size=50000)``
 
     Calling it on a text gives the stems of the text's words, in order:
 
@@ -34,7 +35,7 @@ class Analyzer:
     >>> analyzer("The cats were running")
     ['cat', 'run']
     >>> analyzer.tokens("The Cats")
-    [Token(stem='cat', start=4, end=8, word='Cats')]
+    [Token(stem='cat', start=4, end=8, word='Cats', position=1)]
     >>> analyzer.stem_words(["Running", "ponies"])
     ['run', 'poni']
 
@@ -71,7 +72,12 @@ class Analyzer:
     9. with `fold_accents`, take the diacritics off the result ("café" and
        "cafe" meet), after stemming, since the algorithms recognise suffixes
        by their accents;
-    10. with `ngram_range` (min_n, max_n) other than (1, 1), give the word
+    10. with `keep_original`, follow each stem with its word as prepared
+        (steps 1 to 3, and 9), where the two differ, as search engines keep
+        the original beside the stem so that exact forms can match and
+        rank higher: ``Analyzer(keep_original=True)("Running late")`` is
+        ``['run', 'running', 'late']`` (not with n-grams);
+    11. with `ngram_range` (min_n, max_n) other than (1, 1), give the word
         n-grams of the stems for each n from min_n to max_n, each joined by
         a space, as scikit-learn's analyzers make them: all unigrams first,
         then all bigrams, and so on.
@@ -147,13 +153,14 @@ class Analyzer:
         protected: Iterable[str] | None = (),
         overrides: Mapping[str, str] | None = None,
         fold_accents: bool = False,
+        keep_original: bool = False,
         ngram_range: tuple[int, int] = (1, 1),
         cache_size: int = TEXT_CACHE_SIZE,
     ) -> None:
         params = {
             "language": language, "lowercase": lowercase, "normalize": normalize, "pattern": pattern,
             "stopwords": stopwords, "protected": protected, "overrides": overrides, "fold_accents": fold_accents,
-            "ngram_range": ngram_range, "cache_size": cache_size,
+            "keep_original": keep_original, "ngram_range": ngram_range, "cache_size": cache_size,
         }
         params = {name: kept_setting(name, value) for name, value in params.items()}
         object.__setattr__(self, "_state", build_state(params))
@@ -199,6 +206,11 @@ class Analyzer:
     def fold_accents(self) -> bool:
         """Whether diacritics are taken off the stems."""
         return self._ready().fold_accents
+
+    @property
+    def keep_original(self) -> bool:
+        """Whether each word as prepared follows its stem where they differ."""
+        return self._ready().keep_original
 
     @property
     def ngram_range(self) -> tuple[int, int]:
@@ -329,7 +341,7 @@ class Analyzer:
         return results  # type: ignore[return-value]  # no None, as checked
 
     def tokens(self, text: str) -> list[Token]:
-        """The tokens of `text`: each word's stem and its place in `text` itself.
+        """The tokens of `text`: each word's stem, its place in `text` itself, and its position.
 
         The stems are those ``analyzer(text)`` gives, stop words dropped too
         (single words: ``ngram_range`` makes no n-grams here);
@@ -338,7 +350,14 @@ class Analyzer:
         to two characters; soft hyphens are dropped):
 
         >>> Analyzer().tokens("ﬁnding İstanbul")
-        [Token(stem='find', start=0, end=6, word='ﬁnding'), Token(stem='i̇stanbul', start=7, end=15, word='İstanbul')]
+        [Token(stem='find', start=0, end=6, word='ﬁnding', position=0), Token(stem='i̇stanbul', start=7, end=15, word='İstanbul', position=1)]
+
+        ``position`` numbers the words from 0, dropped stop words included,
+        so that a phrase does not match across a removed word; a word kept
+        by ``keep_original`` is a token of its own at its stem's position:
+
+        >>> Analyzer(stopwords=["the"], keep_original=True).tokens("Cats the dogs")
+        [Token(stem='cat', start=0, end=4, word='Cats', position=0), Token(stem='cats', start=0, end=4, word='Cats', position=0), Token(stem='dog', start=9, end=13, word='dogs', position=2), Token(stem='dogs', start=9, end=13, word='dogs', position=2)]
         """
         if not isinstance(text, str):
             raise TypeError(f"Analyzer.tokens takes a str, not {type(text).__name__}")
@@ -348,15 +367,18 @@ class Analyzer:
             if found is None:
                 found, holes = state.native.lines(text, True)
                 if holes:
-                    found = filled(found, holes, lambda start, end: tokens_of_text(state, text, start, end))
+                    found = filled_tokens(
+                        found, holes, lambda start, end, first: tokens_of_text(state, text, start, end, first)
+                    )
             return found
-        return tokens_of_text(state, text, 0, len(text))
+        return tokens_of_text(state, text, 0, len(text))[0]
 
     def stem_words(self, words: Iterable[str]) -> list[str]:
         """One stem for each of `words`, already split into words, in order.
 
         The words are prepared, protected and overridden as text is; none is
-        dropped (not even a stop word) and no n-grams are made, so the result
+        dropped (not even a stop word), no original is kept beside its stem
+        and no n-grams are made, so the result
         lines up with the input. A ``str`` (which would be stemmed letter by
         letter) or an item that is not a ``str`` raises ``TypeError``, the
         latter naming its position.

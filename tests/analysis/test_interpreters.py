@@ -34,7 +34,7 @@ def analyse(analysis, cases):
     for algorithm, rules, text in json.loads(cases):
         kept_joiners, dotted_i, mutation_letters, mutated_vowels = rules
         stemmer = analysis.Pass(algorithm, True, "NFC", 1000, {}, unicodedata.is_normalized, None, Token,
-                                kept_joiners, dotted_i, mutation_letters, mutated_vowels)
+                                kept_joiners, dotted_i, mutation_letters, mutated_vowels, False)
         stems = stemmer.text(text)
         tokens = stemmer.tokens(text)
         results.append({

@@ -57,6 +57,8 @@ def assert_same(fast, slow, text):
     if fast.ngram_range == (1, 1) and isinstance(tokens, list):
         assert [token.stem for token in tokens] == fast(text), ascii(text)
         assert all(text[token.start:token.end] == token.word for token in tokens), ascii(text)
+        positions = [token.position for token in tokens]
+        assert positions == sorted(positions), ascii(text)
 
 
 PIECES = [
@@ -77,7 +79,8 @@ SETTINGS = st.fixed_dictionaries({
     "overrides": st.sampled_from([None, {"Σ": "s", "é": "e", "a": "x"}]),
     "ngram_range": st.sampled_from([(1, 1), (1, 2), (2, 4)]),
     "cache_size": st.sampled_from([10000, 3, 0, -1]),
-})
+    "keep_original": st.booleans(),
+}).map(lambda options: options | {"keep_original": options["keep_original"] and options["ngram_range"] == (1, 1)})
 
 
 @settings(max_examples=600, deadline=None)
@@ -108,7 +111,8 @@ def test_both_paths_agree_on_every_code_point():
 @pytest.mark.parametrize(
     "options",
     [{}, {"stopwords": "snowball", "protected": ["news", "unix"], "overrides": {"geese": "goose"}},
-     {"fold_accents": True, "ngram_range": (1, 3)}, {"normalize": "NFC", "lowercase": False}, {"cache_size": 100}],
+     {"fold_accents": True, "ngram_range": (1, 3)}, {"normalize": "NFC", "lowercase": False}, {"cache_size": 100},
+     {"stopwords": "snowball", "fold_accents": True, "keep_original": True}],
 )
 def test_both_paths_agree_on_fortunes(options):
     text = fortunes_text()
@@ -305,9 +309,9 @@ def test_call_and_tokens_agree_where_a_character_reaches_past_its_neighbour(sett
 def test_tokens_are_lexvales_tokens():
     fast, _ = both()
     tokens = fast.tokens("Cats ran")
-    assert tokens == [Token("cat", 0, 4, "Cats"), Token("ran", 5, 8, "ran")]
+    assert tokens == [Token("cat", 0, 4, "Cats", 0), Token("ran", 5, 8, "ran", 1)]
     assert all(type(token) is Token for token in tokens)
-    assert tokens[0].word == "Cats" and hash(tokens[0]) == hash(Token("cat", 0, 4, "Cats"))
+    assert tokens[0].word == "Cats" and hash(tokens[0]) == hash(Token("cat", 0, 4, "Cats", 0))
 
 
 def test_ctrl_c_reaches_a_long_text():

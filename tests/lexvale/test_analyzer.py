@@ -126,10 +126,12 @@ def test_token_offsets_point_into_the_original_text(normalize, text):
 
 def test_token_offsets_of_the_awkward_cases():
     assert Analyzer(normalize="NFKC").tokens("a ﬁnding") == [
-        Token("a", 0, 1, "a"), Token("find", 2, 8, "ﬁnding")
+        Token("a", 0, 1, "a", 0), Token("find", 2, 8, "ﬁnding", 1)
     ]
-    assert Analyzer().tokens("İstanbul's") == [Token("i̇stanbul", 0, 10, "İstanbul's")]
-    assert Analyzer("french").tokens("x cafe\u0301s") == [Token("x", 0, 1, "x"), Token("caf", 2, 8, "cafe\u0301s")]
+    assert Analyzer().tokens("İstanbul's") == [Token("i̇stanbul", 0, 10, "İstanbul's", 0)]
+    assert Analyzer("french").tokens("x cafe\u0301s") == [
+        Token("x", 0, 1, "x", 0), Token("caf", 2, 8, "cafe\u0301s", 1)
+    ]
 
 
 PIECES = ["a", "B", " ", "\u0301", "ﬁ", "İ", "Σ", "ß", "'", "’", "-", "1", "\u1100", "\u1161", "℅", "é", "\u093f", "क", "\n"]
@@ -361,7 +363,7 @@ def test_nfkc_is_applied_before_the_pattern():
 
 def test_lexvale_exports():
     assert lexvale.Analyzer is Analyzer and lexvale.Token is Token
-    assert Token._fields == ("stem", "start", "end", "word")
+    assert Token._fields == ("stem", "start", "end", "word", "position")
 
 
 @pytest.mark.parametrize(

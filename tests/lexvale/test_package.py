@@ -75,7 +75,7 @@ def test_signatures(callable_, signature):
 def test_analyzer_signature_lists_every_setting():
     parameters = inspect.signature(lexvale.Analyzer).parameters
     assert list(parameters) == ["language", "lowercase", "normalize", "pattern", "stopwords", "protected",
-                                "overrides", "fold_accents", "ngram_range", "cache_size"]
+                                "overrides", "fold_accents", "keep_original", "ngram_range", "cache_size"]
     assert parameters["language"].default == "english"
     # The defaults the signature shows are those an analyzer made without
     # settings keeps, and repr leaves out.

@@ -155,6 +155,6 @@ def test_tokens_of_text_that_preparation_shortens_or_lengthens():
     analyzer = Analyzer("turkish")
     text = "I\u0307yi \u00adİZMİR'E"
     assert analyzer.tokens(text) == [
-        Token(stem("turkish", "iyi"), 0, 4, "I\u0307yi"),
-        Token(stem("turkish", "izmir'e"), 6, 13, "İZMİR'E"),
+        Token(stem("turkish", "iyi"), 0, 4, "I\u0307yi", 0),
+        Token(stem("turkish", "izmir'e"), 6, 13, "İZMİR'E", 1),
     ]

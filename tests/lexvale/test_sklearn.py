@@ -19,7 +19,7 @@ def test_get_params_gives_the_settings_as_given():
     params = analyzer.get_params()
     assert params == {
         "language": "EN", "lowercase": True, "normalize": "NFKC", "pattern": None, "stopwords": ["The", "A"],
-        "protected": (), "overrides": None, "fold_accents": False, "ngram_range": (1, 2), "cache_size": 50000,
+        "protected": (), "overrides": None, "fold_accents": False, "keep_original": False, "ngram_range": (1, 2), "cache_size": 50000,
     }
     assert params["stopwords"] is stop  # scikit-learn's clone checks identity
     assert analyzer.get_params(deep=False) == params

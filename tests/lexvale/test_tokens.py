@@ -1,5 +1,7 @@
 """Words as search engines cut them: numbers, scripts without spaces, and the classes the pattern is made of."""
 
+import contextlib
+import pickle
 import re
 import sys
 import unicodedata
@@ -10,6 +12,7 @@ from hypothesis import strategies as st
 
 import Davuzod
 from lexvale import DEFAULT_PATTERN, Analyzer
+from lexvale import _native as native
 from lexvale._patterns import HAN, HIRAGANA, LATIN1_PATTERN
 
 
@@ -111,3 +114,39 @@ def test_the_call_tokens_and_stem_words_agree_on_any_text(text, options):
     # Preparation is a fixed point.
     prepared = [analyzer.prepare(word) for word in words]
     assert [analyzer.prepare(word) for word in prepared] == prepared
+
+
+@pytest.mark.parametrize("pure_python", [False, True], ids=["native", "pure-python"])
+@pytest.mark.parametrize(
+    "settings, text, expected",
+    [
+        # Dropped stop words leave their positions empty, so that a phrase cannot match across them.
+        ({"language": "german", "stopwords": "snowball"}, "das Alter einer Frau", [("alt", 1), ("frau", 3)]),
+        # A line the native pass leaves to Python (the final sigma) counts its words for those after it.
+        ({"language": "greek", "stopwords": ["και"]}, "ΟΔΟΣ και\nΣ και λόγος\nκαι x", [0, 2, 4, 6]),
+        ({"stopwords": ["the"]}, "the\n\nthe cat\n½ the dog", [("cat", 2), ("1", 3), ("2", 4), ("dog", 6)]),
+        # Originals take their stem's position; a word that is its own stem gives one token.
+        ({"keep_original": True, "stopwords": ["the"]}, "Running the dogs late",
+         [("run", 0), ("running", 0), ("dog", 2), ("dogs", 2), ("late", 3)]),
+        ({"language": "french", "keep_original": True, "fold_accents": True}, "Cafés café",
+         [("caf", 0), ("cafes", 0), ("caf", 1), ("cafe", 1)]),
+    ],
+)
+def test_positions_count_every_word(settings, text, expected, pure_python):
+    with native.disabled() if pure_python else contextlib.nullcontext():
+        analyzer = Analyzer(**settings)
+    tokens = analyzer.tokens(text)
+    if isinstance(expected[0], int):  # positions only
+        assert [token.position for token in tokens] == expected
+    else:
+        assert [(token.stem, token.position) for token in tokens] == expected
+    assert [token.stem for token in tokens] == analyzer(text)
+
+
+def test_keep_original_refuses_ngrams_and_leaves_stem_words_aligned():
+    with pytest.raises(ValueError, match=r"keep_original .* ngram_range must be \(1, 1\)"):
+        Analyzer(keep_original=True, ngram_range=(1, 2))
+    analyzer = Analyzer(keep_original=True)
+    assert analyzer.stem_words(["Running", "dogs"]) == ["run", "dog"]
+    assert analyzer == pickle.loads(pickle.dumps(analyzer)) and analyzer != Analyzer()
+    assert repr(analyzer) == "Analyzer('english', keep_original=True)"
