@@ -15,7 +15,7 @@ IN_ROOT ?= $(if $(wildcard /.devroot-packages),1,0)
 # The libraries lexvale works with but does not need. make check runs the suite
 # with them (the sanitizer run) and without them (check-installed, where they
 # are hidden from the root): a test that uses one skips without it.
-OPTIONAL_MODULES := sklearn scipy pandas numpy pyarrow joblib dask distributed nltk snowballstemmer
+OPTIONAL_MODULES := sklearn scipy pandas numpy pyarrow joblib dask distributed nltk snowballstemmer apsw
 
 .PHONY: build build-debug build-asan build-public test test-release test-release-native test-release-pure-1 \
 	test-release-pure-2 test-debug check check-installed dist demo bench
@@ -62,7 +62,7 @@ build-asan: $(ASAN_DIR)/build.ninja
 # the tests of the pure-Python side (the package, its command line, the
 # documentation and examples) check nothing more there, and only the release
 # run has them. Each part's report is shown whole when it ends.
-NATIVE_TESTS = tests/davuzod tests/analysis
+NATIVE_TESTS = tests/davuzod tests/analysis tests/sqlite
 PURE_PYTHON_TESTS = tests/lexvale tests/cli tests/docs
 # The package's per-thread Davuzod objects, whose references the debug run checks too.
 DEBUG_ALSO = tests/lexvale/test_stemmers.py
@@ -115,6 +115,7 @@ check: build build-asan build-public
 	$(PYTHON) tools/internal_names.py
 	$(PYTHON) tools/private_symbols.py $(RELEASE_DIR)/Davuzod.*.so
 	$(PYTHON) tools/private_symbols.py $(RELEASE_DIR)/lexvale/_analysis.*.so tools/private_symbols_analysis.allow
+	$(PYTHON) tools/private_symbols.py $(RELEASE_DIR)/lexvale/lexvale-fts5.so tools/private_symbols_fts5.allow
 	PYTHONPATH=$(CURDIR)/$(PUBLIC_DIR):$(CURDIR)/src $(PYTHON) -m pytest -q -p no:cacheprovider $(PUBLIC_API_TESTS)
 	$(SANITIZER_ENV) PYTHONPATH=$(CURDIR)/$(ASAN_DIR):$(CURDIR)/src $(PYTHON) -m pytest $(PYTEST_PROCESSES) -p no:cacheprovider
 	PYTHONMALLOC=malloc DAVUZOD_CONFORMANCE_WORDS=400 PYTHONPATH=$(CURDIR)/$(RELEASE_DIR):$(CURDIR)/src valgrind --tool=memcheck --error-exitcode=99 \

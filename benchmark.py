@@ -411,6 +411,49 @@ def lexvale_figures(repeats):
     return figures
 
 
+# The same English queries against each tokenizer: words whose porter stem
+# runs together words of other meanings, and inflected forms.
+SEARCH_QUERIES = ("news", "generously", "university", "organization", "happiness", "running", "computers",
+                  "wanted", '"the meaning of life"', "comput*")
+SEARCH_TOKENIZERS = ("unicode61", "porter unicode61", "lexvale english", "lexvale english stopwords snowball")
+
+
+def search_figures(repeats):
+    """FTS5 over the fortunes, one entry a row: index time per MB and hits, by tokenizer."""
+    import sqlite3
+
+    import lexvale.sqlite
+
+    text, source = default_english_text()
+    rows = [(entry,) for entry in text.split("\n%\n") if entry.strip()]
+    megabytes = sum(len(row.encode()) for (row,) in rows) / 1e6
+    figures = {"source": source, "rows": len(rows), "mb": megabytes, "tokenizers": {}}
+    for tokenizer in SEARCH_TOKENIZERS:
+        def build():
+            db = lexvale.sqlite.connect(":memory:")
+            db.execute(f"CREATE VIRTUAL TABLE docs USING fts5(body, tokenize='{tokenizer}')")
+            db.executemany("INSERT INTO docs VALUES (?)", rows)
+            db.commit()
+            return db
+
+        seconds = best_time(build, repeats)
+        db = build()
+        hits = {query: db.execute("SELECT count(*) FROM docs WHERE docs MATCH ?", (query,)).fetchone()[0]
+                for query in SEARCH_QUERIES}
+        db.close()
+        figures["tokenizers"][tokenizer] = {"s_per_mb": seconds / megabytes, "hits": hits}
+    return figures
+
+
+def print_search(f):
+    print(f"\nFTS5 over {f['source']}: {f['rows']:,} rows, {f['mb']:.1f} MB; index time and hits by tokenizer")
+    names = list(f["tokenizers"])
+    print("  " + " | ".join(["query", *names]))
+    print("  index s/MB | " + " | ".join(f"{f['tokenizers'][n]['s_per_mb']:.3f}" for n in names))
+    for query in SEARCH_QUERIES:
+        print(f"  {query} | " + " | ".join(str(f["tokenizers"][n]["hits"][query]) for n in names))
+
+
 # In a fresh interpreter, after `import lexvale`: the first lookups of a
 # name, a locale tag and a misspelling, each with what it imports.
 LANGUAGE_LOOKUP_CHILD = """
@@ -787,6 +830,8 @@ def parse_args(argv):
     parser.add_argument("--floor", help="path of the stem_floor program")
     parser.add_argument("--no-extras", action="store_true", help="skip the distinct-stream, memory and interruption figures")
     parser.add_argument("--no-lexvale", action="store_true", help="skip the lexvale analyzer and tool figures")
+    parser.add_argument("--search-only", action="store_true",
+                        help="measure only FTS5 indexing and hits by tokenizer over the fortunes")
     parser.add_argument("--soak", type=int, default=0, metavar="N", help="also stream N words through one object")
     parser.add_argument("--plot", metavar="FILE.png", help="draw throughput against cache size")
     parser.add_argument("--json", metavar="FILE", help="write the raw figures")
@@ -795,6 +840,9 @@ def parse_args(argv):
 
 def main(argv=None):
     args = parse_args(argv)
+    if args.search_only:
+        print_search(search_figures(args.repeat))
+        return
     algorithms = args.algorithm or ["english"]
     sizes = [int(s) for s in args.cache_sizes.split(",") if s.strip()]
     floor_program = find_floor_program(args.floor)
@@ -872,12 +920,15 @@ def main(argv=None):
         print_lexvale(lexvale)
     if analysis:
         print_analysis(analysis)
+    search = None if args.no_lexvale else search_figures(args.repeat)
+    if search:
+        print_search(search)
     peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
     print(f"\npeak RSS of this process: {peak:,} KiB")
 
     if args.json:
         Path(args.json).write_text(json.dumps(
-            {"results": results, "interrupted_s": interrupted, "lexvale": lexvale, "analysis": analysis,
+            {"results": results, "interrupted_s": interrupted, "lexvale": lexvale, "analysis": analysis, "search": search,
              "peak_rss_kib": peak}, indent=2))
     if args.plot:
         plot(args.plot, results, analysis)

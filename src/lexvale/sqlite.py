@@ -93,7 +93,7 @@ def connect(database: str | os.PathLike[str], **options: Any) -> sqlite3.Connect
     """``sqlite3.connect(database, **options)``, registered."""
     import sqlite3
 
-    connection = sqlite3.connect(database, **options)
+    connection: sqlite3.Connection = sqlite3.connect(database, **options)
     try:
         register(connection)
     except BaseException:
