@@ -41,17 +41,20 @@ def _loaded() -> bool:
     """Whether the native module is there and fit for this interpreter (loaded once, by the first call)."""
     if os.environ.get("LEXVALE_NO_EXTENSIONS"):
         return False
-    import pkgutil
-    import sys
-
-    # In a build tree the module is built into another lexvale/ folder on the
-    # path, beside the Davuzod module; the package takes it in.
-    package = sys.modules[__package__]
-    package.__path__ = pkgutil.extend_path(package.__path__, __package__)
     try:
         from . import _analysis
     except ImportError:
-        return False
+        import pkgutil
+        import sys
+
+        # In a build tree the module is built into another lexvale/ folder on
+        # the path, beside the Davuzod module; the package takes it in.
+        package = sys.modules[__package__]
+        package.__path__ = pkgutil.extend_path(package.__path__, __package__)
+        try:
+            from . import _analysis
+        except ImportError:
+            return False
     if _analysis.UNICODE_VERSION != unicodedata.unidata_version:
         warnings.warn(
             f"lexvale's native analysis pass was built with the character tables of Unicode "

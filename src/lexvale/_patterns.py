@@ -17,12 +17,13 @@ too slow).
 
 from __future__ import annotations
 
+import functools
 import re
 
 from ._rules import JOINERS
 from ._tables.unicode import HAN, HIRAGANA, MARKS
 
-__all__ = ["DEFAULT_PATTERN", "DIGIT_SEPARATORS", "HAN", "HIRAGANA", "LATIN1_PATTERN"]
+__all__ = ["DEFAULT_PATTERN", "DIGIT_SEPARATORS", "HAN", "HIRAGANA", "LATIN1_PATTERN", "default_pattern"]
 
 #: What joins two digits into one number ("3.14", "1,000"); the native pass
 #: reads it from the character tables that tools/unicode_tables.py writes.
@@ -49,5 +50,14 @@ DEFAULT_PATTERN = rf"{_RUN}(?:'{_RUN})*|[{HAN}{HIRAGANA}][{MARKS}]*"
 
 # The same words in text of Latin-1 characters only, which has no combining
 # marks, joiners, Han or Hiragana, found faster.
+
+
+@functools.cache
+def default_pattern() -> re.Pattern[str]:
+    """DEFAULT_PATTERN compiled, on first use: compiling its classes takes longer than the rest of lexvale's
+    start-up, and the native pass, where there is one, does not need it."""
+    return re.compile(DEFAULT_PATTERN)
+
+
 _LATIN1_RUN = rf"[^\W_]+(?:(?<=\d)[{DIGIT_SEPARATORS}](?=\d)[^\W_]+)*"
 LATIN1_PATTERN = re.compile(rf"{_LATIN1_RUN}(?:'{_LATIN1_RUN})*")

@@ -17,7 +17,7 @@ from typing import TYPE_CHECKING, Any, NamedTuple
 from . import _native
 from ._chain import Token, stems_of_words
 from ._folding import fold
-from ._patterns import DEFAULT_PATTERN, LATIN1_PATTERN
+from ._patterns import DEFAULT_PATTERN, LATIN1_PATTERN, default_pattern
 from ._preparation import Preparation
 from ._rules import LanguageRules, rules_of
 from .languages import resolve
@@ -65,7 +65,7 @@ class State(NamedTuple):
     params: dict[str, Any]
     language: str
     preparation: Preparation
-    pattern: re.Pattern[str]
+    custom_pattern: re.Pattern[str] | None  # None: the default pattern, compiled when first used
     stopwords: frozenset[str]
     dropped: frozenset[str]  # the stop words, and the words the language never stems alone
     protected: frozenset[str]
@@ -75,12 +75,22 @@ class State(NamedTuple):
     keep_original: bool
     ngram_range: tuple[int, int]
     cache_size: int
-    findall: Callable[[str], list[str]] | None
     latin1_findall: Callable[[str], list[str]] | None
     folded: dict[str, str]  # stem -> folded stem, bounded by cache_size
     key: tuple[object, ...]
     native: Pass | None  # the chain compiled for these settings, where the native module serves them
     ngram_maker: Callable[[list[str], int, int], list[str]] | None  # the native n-gram maker, or None
+
+    @property
+    def pattern(self) -> re.Pattern[str]:
+        """The compiled pattern whose matches are the words."""
+        return self.custom_pattern if self.custom_pattern is not None else default_pattern()
+
+    @property
+    def findall(self) -> Callable[[str], list[str]] | None:
+        """The pattern's findall, or None where it would give groups rather than the whole matches."""
+        pattern = self.pattern
+        return pattern.findall if pattern.groups == 0 else None
 
 
 class Unusable:
@@ -176,8 +186,9 @@ def build_state(params: dict[str, Any]) -> State:
     keep_original = _flag("keep_original", keep_original)
     if normalize is not None and normalize not in _FORMS:
         raise ValueError(f"normalize must be 'NFC', 'NFKC' or None, not {normalize!r}")
+    compiled: re.Pattern[str] | None
     if pattern is None:
-        compiled = re.compile(DEFAULT_PATTERN)
+        compiled = None
     elif isinstance(pattern, re.Pattern):
         if not isinstance(pattern.pattern, str):
             raise TypeError("pattern must be a str pattern, not a bytes one")
@@ -186,8 +197,8 @@ def build_state(params: dict[str, Any]) -> State:
         compiled = re.compile(pattern)
     else:
         raise TypeError(f"pattern must be a str or a compiled pattern, not {type(pattern).__name__}")
-    if compiled.flags == re.UNICODE and is_default_pattern(compiled.pattern):
-        compiled = re.compile(DEFAULT_PATTERN)  # the same pattern, written as this release writes it
+    if compiled is not None and compiled.flags == re.UNICODE and is_default_pattern(compiled.pattern):
+        compiled = None  # the same pattern, written as this release writes it
     given_cache_size, cache_size = cache_size, _integer(cache_size)
     if cache_size is None:
         raise TypeError(f"cache_size must be an int, not {_type_name(given_cache_size)}")
@@ -249,12 +260,12 @@ def build_state(params: dict[str, Any]) -> State:
     fixed = dict(given)
     fixed.update((word, word) for word in kept)
 
-    default = compiled.pattern == DEFAULT_PATTERN and compiled.flags == re.UNICODE
+    default = compiled is None
     state = State(
         params=params,
         language=canonical,
         preparation=preparation,
-        pattern=compiled,
+        custom_pattern=compiled,
         stopwords=stop,
         dropped=stop | (_other_spellings(stop, rules_of(canonical)) | rules_of(canonical).prefix_words) - fixed.keys(),
         protected=kept,
@@ -264,12 +275,11 @@ def build_state(params: dict[str, Any]) -> State:
         keep_original=keep_original,
         ngram_range=ngram_range,
         cache_size=int(cache_size),
-        # A pattern with groups would make findall return the groups: tokens are whole matches.
-        findall=compiled.findall if compiled.groups == 0 else None,
         latin1_findall=LATIN1_PATTERN.findall if default else None,
         folded={},
         key=(
-            canonical, lowercase, normalize, compiled.pattern, compiled.flags, stop, kept,
+            canonical, lowercase, normalize, DEFAULT_PATTERN if compiled is None else compiled.pattern,
+            re.UNICODE if compiled is None else compiled.flags, stop, kept,
             frozenset(given.items()), fold_accents, keep_original, ngram_range, int(cache_size),
         ),
         native=None,

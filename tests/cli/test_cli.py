@@ -50,6 +50,13 @@ LEXVALE = [sys.executable, "-m", "lexvale"]
 PATHS = {"native": CHILD_ENV, "pure Python": dict(CHILD_ENV, LEXVALE_NO_EXTENSIONS="1")}
 
 
+def small_chunks(monkeypatch, size):
+    """Chunks of `size` bytes, and workers for files of any size, so that a small file takes many workers' chunks."""
+    monkeypatch.setattr("lexvale.cli._chunks.CHUNK_BYTES", size)
+    monkeypatch.setattr("lexvale.cli._chunks.WORKER_CHUNK_BYTES", size)
+    monkeypatch.setattr("lexvale.cli._runner.PARALLEL_BYTES", 0)
+
+
 @pytest.fixture(autouse=True, scope="module")
 def interrupts_reach_the_tool():
     """Ctrl-C's signal handled in the commands started here, even when the tests run in the background.
@@ -236,7 +243,7 @@ def test_text_mode_takes_overrides_accent_folding_and_ngrams(tmp_path):
 
 @pytest.mark.parametrize("mode", [[], ["--text"]])
 def test_jobs_give_the_output_of_one_process_in_order(mode, tmp_path, monkeypatch):
-    monkeypatch.setattr("lexvale.cli._chunks.CHUNK_BYTES", 4096)  # many chunks through a small window
+    small_chunks(monkeypatch, 4096)  # many chunks through a small window
     words = tmp_path / "words"
     data = sample("american-english", 20000)
     words.write_bytes(data + b"last line, no newline")
@@ -245,8 +252,9 @@ def test_jobs_give_the_output_of_one_process_in_order(mode, tmp_path, monkeypatc
     assert main([*mode, "-j", "3", "-i", str(words), "-o", str(two), "--cache", "50"]) == 0
     assert one.read_bytes() == two.read_bytes()
     assert one.read_bytes().count(b"\n") == data.count(b"\n") + 1
-    # The command itself runs no other thread, so its workers are forked from it.
-    result = lexvale_command(*mode, "-j", "2", "-i", str(words))
+    # The command itself runs no other thread, so its workers are forked from
+    # it. Standard input, of no size to go by, gets the workers asked for.
+    result = lexvale_command(*mode, "-j", "2", input=words.read_bytes())
     assert result.returncode == 0, result.stderr
     assert result.stdout == one.read_bytes()
 
@@ -326,7 +334,7 @@ def long_text_lines(seed):
 @pytest.mark.parametrize("seed", range(3))
 def test_text_lines_longer_than_a_chunk_give_the_stems_of_the_whole_line(seed, jobs, ngrams, tmp_path, monkeypatch):
     # Cut at blanks into chunks, or (n-grams, which a cut would part) taken whole.
-    monkeypatch.setattr("lexvale.cli._chunks.CHUNK_BYTES", 64)
+    small_chunks(monkeypatch, 64)
     data = long_text_lines(seed)
     source = tmp_path / "text"
     source.write_bytes(data)
@@ -341,7 +349,7 @@ def test_text_lines_longer_than_a_chunk_give_the_stems_of_the_whole_line(seed, j
 
 @pytest.mark.parametrize("pairs", [[], ["-p"]])
 def test_word_list_lines_longer_than_a_chunk_come_out_as_stemwords_writes_them(pairs, tmp_path, monkeypatch):
-    monkeypatch.setattr("lexvale.cli._chunks.CHUNK_BYTES", 64)
+    small_chunks(monkeypatch, 64)
     lines = [b"Connections" * 30, b"cats", b"RUNNING\0" * 20, "Straße".encode() * 40, b"x\xff" * 90, b"ponies"]
     words = tmp_path / "words"
     words.write_bytes(b"\n".join(lines))  # the last long line has no newline
@@ -566,7 +574,10 @@ def test_the_command_run_in_a_threaded_program_leaves_its_later_workers_able_to_
     # use afterwards: it must not keep the command's signal mask.
     program = """
 import multiprocessing, sys, threading
+import lexvale.cli._runner
 from lexvale.cli import main
+
+lexvale.cli._runner.PARALLEL_BYTES = 0  # workers for the small file too
 
 
 def blocked(queue):
@@ -608,7 +619,7 @@ def test_workers_that_cannot_start_are_one_line_and_exit_2(tmp_path):
     def few_files():
         resource.setrlimit(resource.RLIMIT_NOFILE, (64, 64))
 
-    result = lexvale_command("-j", "40", "-i", str(words), "-o", str(out), preexec_fn=few_files, timeout=60)
+    result = lexvale_command("-j", "40", "-o", str(out), preexec_fn=few_files, timeout=60, input=words.read_bytes())
     assert (result.returncode, result.stderr) == (
         2, b"lexvale: error: cannot start 40 worker processes: Too many open files\n")
     assert out.read_bytes() == b"earlier\n"
@@ -901,3 +912,86 @@ def test_a_language_without_a_stop_list_is_one_line(capsys):
     assert capsys.readouterr().err.strip().endswith("these have one: danish, dutch, dutch_porter, english, finnish, "
                                                      "french, german, hungarian, indonesian, irish, italian, norwegian, "
                                                      "porter, portuguese, russian, sesotho, spanish, swedish")
+
+
+def test_several_files_come_out_in_turn_as_one_output(tmp_path):
+    first, second = tmp_path / "first", tmp_path / "second"
+    first.write_bytes(b"Running cats\nlast line, no newline")
+    second.write_bytes("caf\xe9s\n".encode("latin-1") + b"ponies\n")
+    out = tmp_path / "out"
+    result = lexvale_command("--text", str(first), "-", str(second), "-o", str(out), input=b"geese\n")
+    assert out.read_bytes() == b"run cat\nlast line no newlin\ngees\ncaf s\nponi\n"
+    # A file that is not UTF-8 is named in its warning; the line counts are the file's own.
+    assert result.stderr == (b"lexvale: warning: " + str(second).encode() + b": 1 line(s) not valid UTF-8, read with"
+                             b" U+FFFD for the bad bytes (line 1 first); give the input's encoding with --encoding\n")
+    # Word lists too, as stemwords would give the files one after the other.
+    words = [tmp_path / name for name in ("a", "b")]
+    words[0].write_bytes(b"connections\nponies\n")
+    words[1].write_bytes(b"running")
+    assert lexvale_command(*map(str, words)).stdout == b"connect\nponi\nrun\n"
+
+
+def test_a_missing_file_among_several_fails_before_anything_is_written(tmp_path):
+    present = tmp_path / "present"
+    present.write_bytes(b"cats\n")
+    out = tmp_path / "out"
+    out.write_bytes(b"earlier\n")
+    result = lexvale_command(str(present), str(tmp_path / "missing"), "-o", str(out))
+    assert (result.returncode, result.stderr) == (
+        2, f"lexvale: error: cannot read {tmp_path / 'missing'}: No such file or directory\n".encode())
+    assert out.read_bytes() == b"earlier\n"
+    result = lexvale_command(str(present), str(out), "-o", str(out))
+    assert result.stderr == f"lexvale: error: cannot write {out}: it is the input file, {out}\n".encode()
+
+
+@pytest.mark.parametrize("options", [[], ["--keep-original", "--stopwords", "snowball"], ["-l", "de", "-j", "2"]])
+def test_tokens_are_json_lines_of_each_lines_tokens(options, tmp_path, monkeypatch):
+    import json
+
+    small_chunks(monkeypatch, 64)  # a long line is taken whole: offsets and positions count from its start
+    text = ("Running late, the cats!\n\nO’Brien’s café " + "sat " * 40 + "ﬁnally\nİstanbul\n").encode()
+    source, out = tmp_path / "text", tmp_path / "out"
+    source.write_bytes(text)
+    assert main(["--text", "--tokens", *options, "-i", str(source), "-o", str(out)]) == 0
+    settings = {"keep_original": "--keep-original" in options, "stopwords": "snowball" if "--stopwords" in options
+                else ()}
+    analyzer = lexvale.Analyzer("de" if "de" in options else "en", **settings)
+    lines = text.decode().split("\n")[:-1]
+    written = [json.loads(line) for line in out.read_text(encoding="utf-8").split("\n")[:-1]]
+    assert written == [[token._asdict() for token in analyzer.tokens(line)] for line in lines]
+    assert written[1] == [] and len(written) == 4
+    assert {"stem", "start", "end", "word", "position"} == set(written[0][0])
+
+
+@pytest.mark.parametrize(
+    "requested, size, regular, expected",
+    [
+        (2, 100, True, 1),  # a small file: one process
+        (4, 8 << 20, True, 4),  # from the threshold on, the workers asked for
+        (2, 0, False, 2),  # a pipe has no size to go by
+        (1, 1 << 30, True, 1),
+    ],
+)
+def test_small_files_run_in_one_process_whatever_jobs_says(requested, size, regular, expected, tmp_path):
+    from lexvale.cli._runner import PARALLEL_BYTES, jobs_for
+
+    assert PARALLEL_BYTES == 8 << 20
+    path = tmp_path / "input"
+    if regular:
+        with open(path, "wb") as file:
+            file.truncate(size)
+    else:
+        os.mkfifo(path)
+    assert jobs_for(requested, os.stat(path)) == expected
+
+
+def test_a_small_file_starts_no_worker(tmp_path, monkeypatch):
+    def refuse(job, jobs):
+        raise AssertionError(f"{jobs} workers started for a small file")
+
+    monkeypatch.setattr("lexvale.cli._runner._start_pool", refuse)
+    words = tmp_path / "words"
+    words.write_bytes(b"cats\n" * 1000)
+    out = tmp_path / "out"
+    assert main(["-j", "4", "-i", str(words), "-o", str(out)]) == 0
+    assert out.read_bytes() == b"cat\n" * 1000

@@ -21,7 +21,7 @@ import threading
 from ._chunks import read_chunks
 from ._options import job_of, parse
 from ._output import sink
-from ._runner import results
+from ._runner import chunk_bytes_for, jobs_for, results
 from ._streams import hold_closed_descriptors, let_stdout_go, report
 from ._work import CommandError
 
@@ -129,30 +129,37 @@ def _run(options: Options) -> None:
             raise CommandError(f"cannot write standard output: {error.strerror}") from None
         return
     job = job_of(options)
-    input_name = options.input or "standard input"
     with contextlib.ExitStack() as opened:
-        source = _open_input(options.input)
-        if options.input is not None:  # standard input stays open for the interpreter
-            opened.enter_context(source)
-        source_stat = _stat(source)
-        out = opened.enter_context(sink(options.output, source_stat, input_name))
+        # Every input is opened before anything is written: a missing file fails the run at once.
+        inputs = []
+        for path in options.inputs:
+            source = _open_input(path)
+            if path is not None:  # standard input stays open for the interpreter
+                opened.enter_context(source)
+            inputs.append((source, _stat(source), path or "standard input"))
+        out = opened.enter_context(sink(options.output, [(status, name) for _, status, name in inputs]))
         progress = None
-        if options.input is not None and source_stat is not None and sys.stderr is not None and sys.stderr.isatty():
+        if all(path is not None for path in options.inputs) and all(status is not None for _, status, _ in inputs) \
+                and sys.stderr is not None and sys.stderr.isatty():
             from ._progress import Progress
 
-            progress = opened.enter_context(_closing_progress(Progress(sys.stderr, source_stat.st_size)))
+            total = sum(status.st_size for _, status, _ in inputs if status is not None)
+            progress = opened.enter_context(_closing_progress(Progress(sys.stderr, total)))
         # A text line longer than a chunk is cut at blanks, which part no word;
-        # they would part n-grams, so with n-grams the line comes whole.
-        cut = job.analyzer is not None and job.analyzer.ngram_range == (1, 1)
-        chunks = read_chunks(source, input_name, cut_at_blanks=cut)
-        # Closed at once on any error, which stops the workers before the output is given up.
-        done_chunks = opened.enter_context(contextlib.closing(results(job, chunks, options.jobs)))
-        first_bad, bad_count = _write(done_chunks, out, progress)
-    if bad_count:
-        encoding = "UTF-8" if options.encoding == "utf-8" else options.encoding  # as the user wrote it
-        hint = "; give the input's encoding with --encoding" if options.encoding == "utf-8" else ""
-        report(f"warning: {bad_count} line(s) not valid {encoding}, read with U+FFFD for the bad bytes"
-               f" (line {first_bad} first){hint}")
+        # they would part n-grams and a line's tokens, so with them the line comes whole.
+        cut = job.analyzer is not None and job.analyzer.ngram_range == (1, 1) and not job.tokens
+        for source, status, name in inputs:
+            jobs = jobs_for(options.jobs, status)
+            chunks = read_chunks(source, name, cut_at_blanks=cut, chunk_bytes=chunk_bytes_for(jobs))
+            # Closed at once on any error, which stops the workers before the output is given up.
+            with contextlib.closing(results(job, chunks, jobs)) as done_chunks:
+                first_bad, bad_count = _write(done_chunks, out, progress)
+            if bad_count:
+                encoding = "UTF-8" if options.encoding == "utf-8" else options.encoding  # as the user wrote it
+                hint = "; give the input's encoding with --encoding" if options.encoding == "utf-8" else ""
+                where = f"{name}: " if len(inputs) > 1 else ""
+                report(f"warning: {where}{bad_count} line(s) not valid {encoding}, read with U+FFFD for the bad bytes"
+                       f" (line {first_bad} first){hint}")
 
 
 def _write(done_chunks: Iterable[Done], out: Sink, progress: Progress | None) -> tuple[int, int]:

@@ -11,11 +11,14 @@ if TYPE_CHECKING:
     from collections.abc import Iterator
     from typing import BinaryIO
 
-__all__ = ["CHUNK_BYTES", "Chunk", "read_chunks", "transcoded"]
+__all__ = ["CHUNK_BYTES", "WORKER_CHUNK_BYTES", "Chunk", "read_chunks", "transcoded"]
 
 # Chunks of this size keep the stems of one chunk in memory the previous chunk
 # freed; much larger ones spend more time taking fresh memory than stemming.
 CHUNK_BYTES = 1 << 16
+# Chunks sent to worker processes: each is pickled and sent, and its result
+# sent back, so fewer and larger ones keep the command's own share small.
+WORKER_CHUNK_BYTES = 1 << 20
 
 _BLANKS = (b" ", b"\t")
 
@@ -39,28 +42,30 @@ class Chunk(NamedTuple):
     long_line: bool = False
 
 
-def _read_block(source: BinaryIO, name: str) -> bytes:
+def _read_block(source: BinaryIO, name: str, size: int) -> bytes:
     try:
         # read1 returns what one read gives, without waiting for a whole block from a pipe.
         read1 = getattr(source, "read1", None)
-        return read1(CHUNK_BYTES) if read1 is not None else source.read(CHUNK_BYTES)
+        return read1(size) if read1 is not None else source.read(size)
     except OSError as error:
         raise CommandError(f"cannot read {name}: {error.strerror}") from None
 
 
-def read_chunks(source: BinaryIO, name: str, *, cut_at_blanks: bool = False) -> Iterator[Chunk]:
-    """Whole lines, about CHUNK_BYTES at a time; `cut_at_blanks` for text (see Chunk)."""
+def read_chunks(source: BinaryIO, name: str, *, cut_at_blanks: bool = False,
+                chunk_bytes: int | None = None) -> Iterator[Chunk]:
+    """Whole lines, about `chunk_bytes` (default CHUNK_BYTES) at a time; `cut_at_blanks` for text (see Chunk)."""
+    size = CHUNK_BYTES if chunk_bytes is None else chunk_bytes
     # The start of a line that earlier blocks did not end. A bytearray grows in
     # place, so a line of many blocks is copied once, not once per block.
     pending = bytearray()
     continues = False
     searched = 0  # pending[:searched] holds no blank to cut at
-    while block := _read_block(source, name):
+    while block := _read_block(source, name, size):
         view = memoryview(block)
         cut = block.rfind(b"\n")
         if cut < 0:
             pending += view
-            if cut_at_blanks and len(pending) >= CHUNK_BYTES:
+            if cut_at_blanks and len(pending) >= size:
                 blank = max(pending.rfind(blank, searched) for blank in _BLANKS)
                 if blank > 0:
                     yield Chunk(bytes(pending[:blank]), continues, ends=False)
@@ -71,7 +76,7 @@ def read_chunks(source: BinaryIO, name: str, *, cut_at_blanks: bool = False) -> 
                     searched = len(pending)
             continue
         first = block.find(b"\n")
-        if len(pending) + first > CHUNK_BYTES:
+        if len(pending) + first > size:
             pending += view[:first]
             line, pending = [pending], bytearray()
             # Popped where it is yielded, so that this generator keeps no reference to the line.
@@ -88,7 +93,7 @@ def read_chunks(source: BinaryIO, name: str, *, cut_at_blanks: bool = False) -> 
         pending += view[cut + 1 :]
         searched = 0
     if pending:
-        long_line = len(pending) > CHUNK_BYTES and not cut_at_blanks
+        long_line = len(pending) > size and not cut_at_blanks
         line, pending = [pending], bytearray()
         yield Chunk(line.pop(), continues, long_line=long_line)
 

@@ -37,7 +37,7 @@ class Options(NamedTuple):
 
     listing: bool  # --list: the other settings are not used
     language: str
-    input: str | None  # None: standard input
+    inputs: tuple[str | None, ...]  # read in turn; None: standard input
     output: str | None  # None: standard output
     jobs: int
     cache_size: int
@@ -49,6 +49,8 @@ class Options(NamedTuple):
     protected: str | None
     overrides: str | None
     fold_accents: bool
+    keep_original: bool
+    tokens: bool
     ngram_range: tuple[int, int]
     encoding: str  # the input's, as given ("utf-8" for UTF-8)
 
@@ -70,6 +72,8 @@ def _parser() -> argparse.ArgumentParser:
     parser.add_argument("-l", "--language", default="english",
                         help="algorithm name, ISO 639 code or locale tag (pt_BR.UTF-8), any case "
                              "(default: english; see --list)")
+    parser.add_argument("files", nargs="*", metavar="FILE",
+                        help="the files to read, in turn, into one output (default, or -: standard input)")
     parser.add_argument("-i", "--input", metavar="FILE", help="read FILE (default: standard input)")
     parser.add_argument("-o", "--output", metavar="FILE", help=_OUTPUT_HELP)
     parser.add_argument("-p", dest="pairs", action="store_true", help='write each word, " -> " and its stem')
@@ -89,6 +93,13 @@ def _parser() -> argparse.ArgumentParser:
                         "on each line, in Snowball's format otherwise")
     parser.add_argument("--fold-accents", action="store_true",
                         help="with --text: take the diacritics off the stems ('café' and 'cafe' meet)")
+    parser.add_argument("--keep-original", action="store_true",
+                        help="with --text: follow each stem with its word as prepared (lower-cased), where they "
+                        "differ, as search engines keep the original beside the stem")
+    parser.add_argument("--tokens", action="store_true",
+                        help="with --text: write each line's tokens as one JSON array a line (JSON lines): each "
+                        "token's stem, start and end (offsets in characters within the line), word as written, "
+                        "and position (the line's words counted from 0, dropped stop words included)")
     parser.add_argument("--ngrams", metavar="MIN,MAX",
                         help="with --text: the word n-grams of the stems for each n from MIN to MAX (1,2: words "
                         "and pairs), each a line's token; the tokens are parted by tabs unless MAX is 1")
@@ -125,6 +136,7 @@ def parse(argv: Sequence[str] | None) -> Options:
                             ("--stopwords", args.stopwords is not None),
                             ("--protected", args.protected is not None),
                             ("--overrides", args.overrides is not None), ("--fold-accents", args.fold_accents),
+                            ("--keep-original", args.keep_original), ("--tokens", args.tokens),
                             ("--ngrams", args.ngrams is not None)):
             if given:
                 parser.error(f"{name} works with --text only")
@@ -135,10 +147,17 @@ def parse(argv: Sequence[str] | None) -> Options:
     ngram_range = (1, 1) if args.ngrams is None else _ngram_range(args.ngrams)
     if ngram_range is None:
         parser.error(f"--ngrams takes MIN,MAX with 1 <= MIN <= MAX, such as 1,2; not {args.ngrams!r}")
+    if ngram_range != (1, 1):
+        for name, given in (("--tokens", args.tokens), ("--keep-original", args.keep_original)):
+            if given:
+                parser.error(f"{name} gives single words, and cannot be used with --ngrams")
+    if args.input is not None and args.files:
+        parser.error("give the input as -i FILE or as FILE arguments, not both")
+    given_inputs = [args.input] if args.input is not None else args.files or ["-"]
     return Options(
         listing=args.list,
         language=language,
-        input=None if args.input in (None, "-") else args.input,
+        inputs=tuple(None if path == "-" else path for path in given_inputs),
         output=None if args.output in (None, "-") else args.output,
         jobs=args.jobs,
         cache_size=cache_size,
@@ -150,6 +169,8 @@ def parse(argv: Sequence[str] | None) -> Options:
         protected=args.protected,
         overrides=args.overrides,
         fold_accents=args.fold_accents,
+        keep_original=args.keep_original,
+        tokens=args.tokens,
         ngram_range=ngram_range,
         encoding=encoding,
     )
@@ -245,9 +266,10 @@ def job_of(options: Options) -> Job:
             protected=read_word_file(options.protected) if options.protected is not None else (),
             overrides=read_overrides(options.overrides) if options.overrides is not None else None,
             fold_accents=options.fold_accents,
+            keep_original=options.keep_original,
             ngram_range=options.ngram_range,
             cache_size=options.cache_size,
         )
     except ValueError as error:  # a language without a built-in stop list; overrides that give a word two stems
         raise CommandError(str(error)) from None
-    return Job(options.language, options.cache_size, False, analyzer, options.encoding)
+    return Job(options.language, options.cache_size, False, analyzer, options.encoding, options.tokens)

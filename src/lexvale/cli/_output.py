@@ -23,8 +23,11 @@ from ._work import CommandError
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from collections.abc import Iterator
+    from collections.abc import Iterator, Sequence
     from typing import BinaryIO
+
+    # The inputs: each one's status (None where it has none to compare) and name.
+    Sources = Sequence[tuple[os.stat_result | None, str]]
 
 __all__ = ["Sink", "same_file", "sink"]
 
@@ -69,9 +72,18 @@ def same_file(one: os.stat_result, other: os.stat_result) -> bool:
             and (one.st_dev, one.st_ino) == (other.st_dev, other.st_ino))
 
 
+def _input_of(output: os.stat_result, sources: Sources) -> str | None:
+    """The name of the input that is the file `output`, or None."""
+    for source, name in sources:
+        if source is not None and same_file(source, output):
+            return name
+    return None
+
+
 @contextlib.contextmanager
-def sink(path: str | None, source: os.stat_result | None, source_name: str) -> Iterator[Sink]:
-    """The output at `path` (None: standard output), refused when it is the input file `source`.
+def sink(path: str | None, sources: Sources) -> Iterator[Sink]:
+    """The output at `path` (None: standard output), refused when it is one of the input files `sources`
+    (each its status and name).
 
     A file is put in place when the block ends without an exception, and its
     temporary file removed when it ends with one.
@@ -81,19 +93,20 @@ def sink(path: str | None, source: os.stat_result | None, source_name: str) -> I
             raise CommandError("cannot write standard output: it is closed")
         stream = sys.stdout.buffer
         with contextlib.suppress(OSError, ValueError):  # not a file: nothing to compare
-            if source is not None and same_file(source, os.fstat(stream.fileno())):
-                raise CommandError(f"cannot write standard output: it is the input file, {source_name}")
+            named = _input_of(os.fstat(stream.fileno()), sources)
+            if named is not None:
+                raise CommandError(f"cannot write standard output: it is the input file, {named}")
         out = Sink(stream, "standard output")
         yield out
         out.flush()
         return
     descriptor = descriptor_named(path)
     if descriptor == 1:
-        with sink(None, source, source_name) as out:
+        with sink(None, sources) as out:
             yield out
         return
     if descriptor is not None:
-        with _descriptor_sink(path, descriptor, source, source_name) as out:
+        with _descriptor_sink(path, descriptor, sources) as out:
             yield out
         return
     real = os.path.realpath(path)  # a symbolic link stays, and its target is replaced
@@ -103,8 +116,9 @@ def sink(path: str | None, source: os.stat_result | None, source_name: str) -> I
         existing = None
     except OSError as error:
         raise CommandError(f"cannot write {path}: {error.strerror}") from None
-    if existing is not None and source is not None and same_file(source, existing):
-        raise CommandError(f"cannot write {path}: it is the input file, {source_name}")
+    named = _input_of(existing, sources) if existing is not None else None
+    if named is not None:
+        raise CommandError(f"cannot write {path}: it is the input file, {named}")
     if existing is not None and stat.S_ISDIR(existing.st_mode):
         raise CommandError(f"cannot write {path}: Is a directory")
     if existing is not None and not stat.S_ISREG(existing.st_mode):
@@ -146,15 +160,16 @@ def _descriptor_number(name: str) -> int | None:
 
 
 @contextlib.contextmanager
-def _descriptor_sink(path: str, descriptor: int, source: os.stat_result | None, source_name: str) -> Iterator[Sink]:
+def _descriptor_sink(path: str, descriptor: int, sources: Sources) -> Iterator[Sink]:
     try:
         opened = os.fstat(descriptor)
         stream = open(os.dup(descriptor), "wb")
     except OSError as error:
         raise CommandError(f"cannot write {path}: {error.strerror}") from None
-    if source is not None and same_file(source, opened):
+    named = _input_of(opened, sources)
+    if named is not None:
         stream.close()
-        raise CommandError(f"cannot write {path}: it is the input file, {source_name}")
+        raise CommandError(f"cannot write {path}: it is the input file, {named}")
     with _closed_quietly_on_error(stream):
         out = Sink(stream, path)
         yield out

@@ -26,12 +26,35 @@ if TYPE_CHECKING:
     from ._chunks import Chunk
     from ._work import Done, Job
 
-__all__ = ["results"]
+__all__ = ["PARALLEL_BYTES", "chunk_bytes_for", "jobs_for", "results"]
 
 # The signals that end the command; its workers' parts are played by the command.
 ENDING_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
 
 _PR_SET_PDEATHSIG = 1  # from <linux/prctl.h>
+
+# A file smaller than this is stemmed in one process whatever --jobs says:
+# starting workers and sending them its chunks takes longer than stemming it.
+PARALLEL_BYTES = 8 << 20
+
+
+def jobs_for(requested: int, status: os.stat_result | None) -> int:
+    """The worker processes for an input of this status: none below PARALLEL_BYTES of a regular file.
+
+    Standard input from a pipe has no size to go by, and gets what was asked.
+    """
+    import stat
+
+    if requested > 1 and status is not None and stat.S_ISREG(status.st_mode) and status.st_size < PARALLEL_BYTES:
+        return 1
+    return requested
+
+
+def chunk_bytes_for(jobs: int) -> int:
+    """The chunk size for `jobs` processes: larger with workers, for whom each chunk is a message each way."""
+    from . import _chunks
+
+    return _chunks.CHUNK_BYTES if jobs <= 1 else _chunks.WORKER_CHUNK_BYTES
 
 
 def _work(job: Job, chunk: Chunk) -> Done:

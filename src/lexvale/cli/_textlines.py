@@ -6,6 +6,7 @@ from ._work import Done
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
+    from ..analyzer import Analyzer
     from ._chunks import Chunk
     from ._work import Job
 
@@ -27,10 +28,13 @@ def stem_text(job: Job, chunk: Chunk) -> Done:
             except UnicodeDecodeError:
                 lines.append(raw.decode("utf-8", "replace"))  # U+FFFD is no letter: words part there
                 bad.append(index)
-    stems_of_lines = analyzer._stems_of_lines(lines)
-    words = sum(map(len, stems_of_lines))
-    # An n-gram holds spaces: with n-grams of more than one word, a line's tokens are parted by tabs.
-    out = list(map(("\t" if analyzer.ngram_range != (1, 1) else " ").join, stems_of_lines))
+    if job.tokens:
+        out, words = _token_lines(analyzer, lines)
+    else:
+        stems_of_lines = analyzer._stems_of_lines(lines)
+        words = sum(map(len, stems_of_lines))
+        # An n-gram holds spaces: with n-grams of more than one word, a line's tokens are parted by tabs.
+        out = list(map(("\t" if analyzer.ngram_range != (1, 1) else " ").join, stems_of_lines))
     if chunk.ends:
         out.append("")
     return Done(
@@ -44,3 +48,17 @@ def stem_text(job: Job, chunk: Chunk) -> Done:
         first_has_stems=bool(out[0]),
         last_has_stems=bool(out[len(lines) - 1]),
     )
+
+
+def _token_lines(analyzer: Analyzer, lines: list[str]) -> tuple[list[str], int]:
+    """Each line's tokens as a JSON array of objects, and how many there were."""
+    import json
+
+    encode = json.JSONEncoder(ensure_ascii=False, separators=(", ", ": ")).encode
+    out = []
+    count = 0
+    for line in lines:
+        tokens = analyzer.tokens(line)
+        count += len(tokens)
+        out.append(encode([token._asdict() for token in tokens]))
+    return out, count

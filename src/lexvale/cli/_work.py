@@ -23,6 +23,7 @@ class Job(NamedTuple):
     pairs: bool
     analyzer: Analyzer | None  # None: a word list, as stemwords reads it
     encoding: str = "utf-8"  # the input's; what is not UTF-8 is made UTF-8 first
+    tokens: bool = False  # text: each line's tokens as JSON, not its stems
 
 
 class Done(NamedTuple):
