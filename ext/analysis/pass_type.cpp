@@ -10,42 +10,26 @@
 
 #include "../binding/ref.h"
 #include "../binding/signals.h"
-#include "scan.h"
-#include "word_table.h"
+#include "counting.h"
+#include "pass_object.h"
 
 namespace lexvale {
 
 using davuzod::Ref;
 
-namespace {
-
-struct PassObject {
-    PyObject_HEAD
-    sb_stemmer* stemmer;     // owned
-    WordTable table;         // owns its keys and values
-    Preparing how;
-    PyObject* form;          // strong: "NFC" or "NFKC", or None
-    PyObject* is_normalized; // strong: unicodedata.is_normalized
-    PyObject* fold;          // strong: stem -> folded stem, or None
-    PyObject* token;         // strong: lexvale.Token, a tuple subclass
-    bool keep_original;      // a word prepared follows its stem where they differ
-};
-
-PassObject* as_pass(PyObject* self) noexcept {
-    return reinterpret_cast<PassObject*>(self);
-}
-
 // ---- stems
 
-// The result for a prepared word: the table's, or libstemmer's (folded,
-// and remembered if the table remembers). A borrowed reference to the
-// table's value, or a new one in `made`; null with an error set.
-// `stop` tells whether the word is a stop word.
-PyObject* result_of(PassObject* self, const KeyBuffer& key, Ref& made, bool& stop) noexcept {
+PyObject* result_of(PassObject* self, const KeyBuffer& key, Ref& made, bool& stop, WordEntry** found) noexcept {
     Py_hash_t hash = hash_word(key.data(), key.size());
-    if (const WordEntry* entry = self->table.find(key.data(), key.size(), hash)) {
+    if (WordEntry* entry = self->table.find(key.data(), key.size(), hash)) {
         stop = entry->stop;
+        if (found != nullptr) {
+            *found = entry;
+        }
         return entry->value;
+    }
+    if (found != nullptr) {
+        *found = nullptr;
     }
     stop = false;
     const sb_symbol* stem = sb_stemmer_stem(self->stemmer, reinterpret_cast<const sb_symbol*>(key.data()),
@@ -74,6 +58,16 @@ PyObject* result_of(PassObject* self, const KeyBuffer& key, Ref& made, bool& sto
     return made.get();
 }
 
+Ref original_of(PassObject* self, const KeyBuffer& key) noexcept {
+    Ref word = Ref::steal(PyUnicode_DecodeUTF8(key.data(), key.size(), nullptr));
+    if (word && self->fold != Py_None) {
+        word = Ref::steal(PyObject_CallOneArg(self->fold, word.get()));
+    }
+    return word;
+}
+
+namespace {
+
 // A Token(stem, start, end, word, position) of `text`, made as the Token
 // class makes it (tuple.__new__ with the fields), without running Python code.
 Ref make_token(PassObject* self, PyObject* text, PyObject* stem, Py_ssize_t start, Py_ssize_t end,
@@ -100,16 +94,6 @@ Ref make_token(PassObject* self, PyObject* text, PyObject* stem, Py_ssize_t star
         return {};
     }
     return Ref::steal(PyTuple_Type.tp_new(token_type, arguments.get(), nullptr));
-}
-
-// The word prepared, as it is kept beside its stem (folded as the stems
-// are); null with an error set.
-Ref original_of(PassObject* self, const KeyBuffer& key) noexcept {
-    Ref word = Ref::steal(PyUnicode_DecodeUTF8(key.data(), key.size(), nullptr));
-    if (word && self->fold != Py_None) {
-        word = Ref::steal(PyObject_CallOneArg(self->fold, word.get()));
-    }
-    return word;
 }
 
 // Collects a text's stems (or tokens) into a list made for at most `most`
@@ -257,16 +241,13 @@ int confirm_text_word(PassObject* self, PyObject* text, Py_ssize_t start, Py_ssi
     return key.unsure() ? confirm_word(self, key) : 1;
 }
 
-template <typename Char>
-PyObject* analyse_text(PassObject* self, PyObject* text, const Char* data, Py_ssize_t length, Mode mode) noexcept {
-    bool prepare_now = mode != Mode::prepared;
-    if (!prepare_now && has_surrogate(data, length)) {
-        Py_RETURN_NONE;
-    }
-    Collector collector(self, text, mode == Mode::tokens, true, most_words(data, length));
-    if (!collector.ok()) {
-        return nullptr;
-    }
+// Runs the words of `text` through `sink` (whose add() takes each word's
+// place and prepared key, and whose too_long() tells why it refused one):
+// done, python when the text is for the pure-Python path (the sink then
+// holds a part of it, to be dropped), or error with an exception set.
+template <typename Char, typename Sink>
+Outcome scan_into(PassObject* self, PyObject* text, const Char* data, Py_ssize_t length, bool prepare_now,
+                  Sink& sink) noexcept {
     KeyBuffer key;
     bool confirm = false;
     bool not_normal = false;  // a word marked unsure was not in the normal form
@@ -279,25 +260,42 @@ PyObject* analyse_text(PassObject* self, PyObject* text, const Char* data, Py_ss
                                        return false;
                                    }
                                }
-                               return collector.add(start, end, word);
+                               return sink.add(start, end, word);
                            });
-    if (scan == Scan::python || (scan == Scan::error && (collector.too_long() || not_normal))) {
-        Py_RETURN_NONE;
+    if (scan == Scan::python || (scan == Scan::error && (sink.too_long() || not_normal))) {
+        return Outcome::python;
     }
     if (scan == Scan::error) {
-        return nullptr;
+        return Outcome::error;
     }
     if (confirm) {
         // The words stand only if the text was in the normal form already.
         int normal = confirm_normal(self, text);
         if (normal <= 0) {
-            if (normal == 0) {
-                Py_RETURN_NONE;
-            }
-            return nullptr;
+            return normal == 0 ? Outcome::python : Outcome::error;
         }
     }
-    return collector.take().release();
+    return Outcome::done;
+}
+
+template <typename Char>
+PyObject* analyse_text(PassObject* self, PyObject* text, const Char* data, Py_ssize_t length, Mode mode) noexcept {
+    bool prepare_now = mode != Mode::prepared;
+    if (!prepare_now && has_surrogate(data, length)) {
+        Py_RETURN_NONE;
+    }
+    Collector collector(self, text, mode == Mode::tokens, true, most_words(data, length));
+    if (!collector.ok()) {
+        return nullptr;
+    }
+    switch (scan_into(self, text, data, length, prepare_now, collector)) {
+    case Outcome::python:
+        Py_RETURN_NONE;
+    case Outcome::error:
+        return nullptr;
+    default:
+        return collector.take().release();
+    }
 }
 
 // The stems (or tokens) of the lines of `text` that the pass prepares alone,
@@ -361,6 +359,23 @@ PyObject* analyse_lines(PassObject* self, PyObject* text, const Char* data, Py_s
     Ref results = collector.take();
     return PyTuple_Pack(2, results.get(), holes.get());
 }
+
+}  // namespace
+
+Outcome scan_text(PassObject* self, PyObject* text, WordSink& sink) noexcept {
+    Py_ssize_t length = PyUnicode_GET_LENGTH(text);
+    void* data = PyUnicode_DATA(text);
+    switch (PyUnicode_KIND(text)) {
+    case PyUnicode_1BYTE_KIND:
+        return scan_into(self, text, static_cast<const Py_UCS1*>(data), length, true, sink);
+    case PyUnicode_2BYTE_KIND:
+        return scan_into(self, text, static_cast<const Py_UCS2*>(data), length, true, sink);
+    default:
+        return scan_into(self, text, static_cast<const Py_UCS4*>(data), length, true, sink);
+    }
+}
+
+namespace {
 
 PyObject* dispatch_text(PyObject* self, PyObject* text, Mode mode) noexcept {
     if (!PyUnicode_Check(text)) {
@@ -665,6 +680,9 @@ PyObject* pass_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcep
 }
 
 PyMethodDef pass_methods[] = {
+    {"count", reinterpret_cast<PyCFunction>(reinterpret_cast<void*>(pass_count)), METH_FASTCALL, pass_count_doc},
+    {"hash_count", reinterpret_cast<PyCFunction>(reinterpret_cast<void*>(pass_hash_count)), METH_FASTCALL,
+     pass_hash_count_doc},
     {"text", pass_text, METH_O, "text(text, /) -> list[str] | None: the stems of running text, stop words dropped."},
     {"tokens", pass_tokens, METH_O, "tokens(text, /) -> list[Token] | None: each word's stem and place in text."},
     {"lines", reinterpret_cast<PyCFunction>(reinterpret_cast<void*>(pass_lines)), METH_FASTCALL,

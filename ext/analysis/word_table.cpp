@@ -136,6 +136,12 @@ bool WordTable::insert(const char* key, Py_ssize_t length, Py_hash_t hash, PyObj
     return true;
 }
 
+void WordTable::clear_marks() noexcept {
+    for (std::size_t i = 0; i < capacity; ++i) {
+        slots[i].mark = 0;
+    }
+}
+
 void WordTable::clear() noexcept {
     WordEntry* old = std::exchange(slots, nullptr);
     std::size_t old_capacity = std::exchange(capacity, 0);

@@ -22,6 +22,10 @@ struct WordEntry {
     bool stop;           // dropped from running text (stem_words still gives value)
     bool permanent;      // a setting's word: never forgotten when the table is full
     bool used;           // found since the table was last full
+    // What one call of the vectorizers' counting made of this word's result
+    // (its column, see counting.cpp): good while `mark` is that call's.
+    std::uint32_t mark;
+    std::uint32_t column;
 
     const char* key_data() const noexcept { return length > inline_key_size ? key.heap : key.bytes; }
 };
@@ -51,6 +55,9 @@ struct WordTable {
     bool remembers() const noexcept { return bound > 0; }
 
     void clear() noexcept;
+
+    // Forgets every entry's mark.
+    void clear_marks() noexcept;
 };
 
 Py_hash_t hash_word(const char* key, Py_ssize_t length) noexcept;

@@ -10,6 +10,9 @@
 * ``stopwords()`` and ``read_word_list()``: Snowball's stop lists, built in,
   and word lists in their format;
 * ``surface_forms()``: a readable word for each stem;
+* ``CountVectorizer``, ``TfidfVectorizer``, ``HashingVectorizer``:
+  scikit-learn's vectorizers with an analyzer's settings, counted natively
+  (they import scikit-learn);
 * ``algorithms()`` and ``iso_codes()``: the algorithms and the codes each accepts;
 * ``python -m lexvale`` (or the ``lexvale`` command): word lists and text
   stemmed from the shell, as libstemmer's ``stemwords`` does.
@@ -30,9 +33,10 @@ if TYPE_CHECKING:
     from .stemmers import stemmer
     from .stoplists import read_word_list, stopwords
     from .surface import surface_forms
+    from .vectorizers import CountVectorizer, HashingVectorizer, TfidfVectorizer
 
 __all__ = [
-    "DEFAULT_PATTERN", "Analyzer", "Token", "algorithms", "iso_codes", "read_word_list", "resolve", "stemmer",
+    "DEFAULT_PATTERN", "Analyzer", "CountVectorizer", "HashingVectorizer", "TfidfVectorizer", "Token", "algorithms", "iso_codes", "read_word_list", "resolve", "stemmer",
     "stopwords", "surface_forms", "__version__",
 ]
 
@@ -50,6 +54,9 @@ _HOMES = {
     "stopwords": "stoplists",
     "read_word_list": "stoplists",
     "surface_forms": "surface",
+    "CountVectorizer": "vectorizers",
+    "TfidfVectorizer": "vectorizers",
+    "HashingVectorizer": "vectorizers",
 }
 
 

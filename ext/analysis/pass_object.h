@@ -1,0 +1,62 @@
+// The Pass object's layout and the parts of its pass that counting shares.
+#pragma once
+
+#include <Python.h>
+#include <libstemmer.h>
+
+#include <cstdint>
+
+#include "../binding/ref.h"
+#include "scan.h"
+#include "word_table.h"
+
+namespace lexvale {
+
+struct PassObject {
+    PyObject_HEAD
+    sb_stemmer* stemmer;     // owned
+    WordTable table;         // owns its keys and values
+    Preparing how;
+    PyObject* form;          // strong: "NFC" or "NFKC", or None
+    PyObject* is_normalized; // strong: unicodedata.is_normalized
+    PyObject* fold;          // strong: stem -> folded stem, or None
+    PyObject* token;         // strong: lexvale.Token, a tuple subclass
+    bool keep_original;      // a word prepared follows its stem where they differ
+    std::uint32_t last_mark; // the mark of the last counting call (WordEntry::mark)
+};
+
+inline PassObject* as_pass(PyObject* self) noexcept {
+    return reinterpret_cast<PassObject*>(self);
+}
+
+// The result for a prepared word: the table's, or libstemmer's (folded,
+// and remembered if the table remembers). A borrowed reference to the
+// table's value, or a new one in `made`; null with an error set.
+// `stop` tells whether the word is a stop word; `entry`, where given, is set
+// to the table's entry on a hit (else null), good until Python code runs.
+PyObject* result_of(PassObject* self, const KeyBuffer& key, davuzod::Ref& made, bool& stop,
+                    WordEntry** entry = nullptr) noexcept;
+
+// The word prepared, as it is kept beside its stem (folded as the stems
+// are); null with an error set.
+davuzod::Ref original_of(PassObject* self, const KeyBuffer& key) noexcept;
+
+// What takes the words of a text: each word's place and prepared key.
+class WordSink {
+public:
+    // False stops the scan: an error is set, or too_long() says why.
+    virtual bool add(Py_ssize_t start, Py_ssize_t end, const KeyBuffer& key) noexcept = 0;
+    virtual bool too_long() const noexcept = 0;
+
+protected:
+    ~WordSink() = default;
+};
+
+enum class Outcome { done, python, error };
+
+// Runs the words of `text` (an exact str) through `sink`: done; python when
+// the text is for the pure-Python path (the sink then holds a part of it, to
+// be dropped); or error, with an exception set.
+Outcome scan_text(PassObject* self, PyObject* text, WordSink& sink) noexcept;
+
+}  // namespace lexvale
