@@ -411,6 +411,42 @@ def lexvale_figures(repeats):
     return figures
 
 
+def vectorizer_figures(repeats):
+    """Text to a feature matrix over the fortunes, one entry a document: ns per word, interleaved, best of `repeats`."""
+    try:
+        from sklearn.feature_extraction import text as sk
+    except ImportError:
+        return None
+    import lexvale
+
+    text, source = default_english_text()
+    docs = [entry for entry in text.split("\n%\n") if entry.strip()]
+    analyzer = lexvale.Analyzer()
+    words = sum(len(analyzer(doc)) for doc in docs)
+    jobs = {
+        "analyzer, no counting": lambda: [analyzer(doc) for doc in docs],
+        "lexvale HashingVectorizer": lambda: lexvale.HashingVectorizer().transform(docs),
+        "lexvale CountVectorizer": lambda: lexvale.CountVectorizer().fit_transform(docs),
+        "lexvale TfidfVectorizer": lambda: lexvale.TfidfVectorizer().fit_transform(docs),
+        "scikit-learn HashingVectorizer(analyzer=Analyzer())": lambda: sk.HashingVectorizer(
+            analyzer=lexvale.Analyzer()).transform(docs),
+        "scikit-learn CountVectorizer(analyzer=Analyzer())": lambda: sk.CountVectorizer(
+            analyzer=lexvale.Analyzer()).fit_transform(docs),
+        "scikit-learn TfidfVectorizer(analyzer=Analyzer())": lambda: sk.TfidfVectorizer(
+            analyzer=lexvale.Analyzer()).fit_transform(docs),
+        "scikit-learn CountVectorizer() (no stemming)": lambda: sk.CountVectorizer().fit_transform(docs),
+    }
+    best = interleaved_best_times(jobs, repeats)
+    return {"source": source, "docs": len(docs), "words": words,
+            "ns_per_word": {name: seconds / words * 1e9 for name, seconds in best.items()}}
+
+
+def print_vectorizers(f):
+    print(f"\nfeatures of {f['source']}: {f['docs']:,} documents, {f['words']:,} words; ns per word, best run")
+    for name, ns in f["ns_per_word"].items():
+        print(f"  {name:55s} {ns:7.1f}")
+
+
 # The same English queries against each tokenizer: words whose porter stem
 # runs together words of other meanings, and inflected forms.
 SEARCH_QUERIES = ("news", "generously", "university", "organization", "happiness", "running", "computers",
@@ -920,6 +956,9 @@ def main(argv=None):
         print_lexvale(lexvale)
     if analysis:
         print_analysis(analysis)
+    vectorizers = None if args.no_lexvale else vectorizer_figures(args.repeat)
+    if vectorizers:
+        print_vectorizers(vectorizers)
     search = None if args.no_lexvale else search_figures(args.repeat)
     if search:
         print_search(search)
@@ -928,7 +967,7 @@ def main(argv=None):
 
     if args.json:
         Path(args.json).write_text(json.dumps(
-            {"results": results, "interrupted_s": interrupted, "lexvale": lexvale, "analysis": analysis, "search": search,
+            {"results": results, "interrupted_s": interrupted, "lexvale": lexvale, "analysis": analysis, "search": search, "vectorizers": vectorizers,
              "peak_rss_kib": peak}, indent=2))
     if args.plot:
         plot(args.plot, results, analysis)

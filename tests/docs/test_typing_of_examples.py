@@ -10,6 +10,7 @@ import doctest
 import re
 import subprocess
 import sys
+import tomllib
 
 import pytest
 
@@ -18,6 +19,7 @@ from conftest import CHECKOUT, missing
 DOCUMENTS = [CHECKOUT / "README.md", *sorted((CHECKOUT / "docs").glob("*.md"))]
 
 # Libraries the examples use beside lexvale, which ship no types of their own here: their names are Any.
+# The package's own settings (pyproject.toml's) come after.
 CONFIGURATION = """\
 [mypy]
 strict = True
@@ -27,6 +29,18 @@ cache_dir = /dev/null
 ignore_missing_imports = True
 follow_imports = skip
 """
+
+
+def package_settings():
+    """pyproject.toml's mypy overrides, in the configuration file's format."""
+    overrides = tomllib.loads((CHECKOUT / "pyproject.toml").read_text())["tool"]["mypy"].get("overrides", [])
+    sections = []
+    for override in overrides:
+        modules = override.pop("module")
+        modules = ",".join(modules) if isinstance(modules, list) else modules
+        if modules.startswith("lexvale"):
+            sections.append(f"[mypy-{modules}]\n" + "".join(f"{key} = {value}\n" for key, value in override.items()))
+    return "\n".join(sections)
 
 
 # Examples that raise TypeError where the types cannot see it: pickling is
@@ -67,7 +81,7 @@ def test_examples_pass_mypy_strict(tmp_path):
             written.append(path)
     assert len(written) >= 5
     configuration = tmp_path / "mypy.ini"
-    configuration.write_text(CONFIGURATION)
+    configuration.write_text(CONFIGURATION + "\n" + package_settings())
     result = subprocess.run(
         [sys.executable, "-m", "mypy", "--config-file", str(configuration), "--no-incremental", *map(str, written)],
         capture_output=True, text=True, cwd=tmp_path,
