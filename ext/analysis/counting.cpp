@@ -46,15 +46,35 @@ struct Rows {
     }
 };
 
+// A mark no entry of the pass's table holds yet, for one counting call.
+std::uint32_t new_mark(PassObject* pass) noexcept {
+    if (++pass->last_mark == 0) {
+        pass->table.clear_marks();
+        pass->last_mark = 1;
+    }
+    return pass->last_mark;
+}
+
+// What a row builder knew, or learnt, of a feature that is the result of a
+// word in the pass's table: the entry keeps it under the call's mark, so
+// that the word's next occurrence costs no look-up.
+struct Memo {
+    bool known = false;   // `bits` is what the entry kept
+    bool learnt = false;  // `bits` is new, for the entry to keep
+    std::uint32_t bits = 0;
+};
+
 // What a row is made of: each feature (a str) becomes a column and a value.
 class RowBuilder {
 public:
-    // `entry`, where not null, is the pass's table entry whose result the
-    // feature is: it keeps what this call made of it under the call's mark.
-    virtual bool add(PyObject* feature, WordEntry* entry) noexcept = 0;  // false with an error set
+    // Adds `feature` (held by the caller); `memo` where its word has an entry. False with an error set.
+    virtual bool add(PyObject* feature, Memo* memo) noexcept = 0;
     virtual void end_row() noexcept = 0;
-    virtual void drop_row() noexcept = 0;  // forgets the features added since the last row ended
+    // Forgets what was added since the last row ended; false with an error set.
+    virtual bool drop_row() noexcept = 0;
     virtual PyObject* arrays() const noexcept = 0;
+    // The mark under which entries keep what this call made of their words.
+    virtual std::uint32_t mark() const noexcept = 0;
 
 protected:
     ~RowBuilder() = default;
@@ -64,12 +84,12 @@ protected:
 // scikit-learn's vectorizers number them, unless the vocabulary is fixed.
 class CountRows final : public RowBuilder {
 public:
-    CountRows(PyObject* vocabulary, bool fixed, std::uint32_t mark) noexcept
-        : vocabulary_(vocabulary), fixed_(fixed), mark_(mark) {}
+    CountRows(PassObject* pass, PyObject* vocabulary, bool fixed) noexcept
+        : pass_(pass), vocabulary_(vocabulary), fixed_(fixed), mark_(new_mark(pass)) {}
 
-    bool add(PyObject* feature, WordEntry* entry) noexcept override {
-        if (entry != nullptr && entry->mark == mark_) {
-            return entry->column == absent || count(entry->column);
+    bool add(PyObject* feature, Memo* memo) noexcept override {
+        if (memo != nullptr && memo->known) {
+            return memo->bits == absent || count(memo->bits);
         }
         PyObject* found = nullptr;
         int has = PyDict_GetItemRef(vocabulary_, feature, &found);
@@ -89,16 +109,8 @@ public:
                 PyErr_Format(PyExc_ValueError, "the vocabulary gives %R the column %zd", feature, column);
                 return false;
             }
-            if (entry != nullptr && static_cast<std::size_t>(column) < absent) {
-                // A lookup with an exact str runs no Python code: the entry still stands.
-                entry->mark = mark_;
-                entry->column = static_cast<std::uint32_t>(column);
-            }
         } else if (fixed_) {
-            if (entry != nullptr) {
-                entry->mark = mark_;
-                entry->column = absent;
-            }
+            learn(memo, absent);
             return true;  // not a feature of this vocabulary
         } else {
             column = PyDict_GET_SIZE(vocabulary_);
@@ -106,9 +118,15 @@ public:
             if (!number || PyDict_SetItem(vocabulary_, feature, number.get()) < 0) {
                 return false;
             }
+            added_.push_back(Ref::borrow(feature));
+        }
+        if (static_cast<std::size_t>(column) < absent) {
+            learn(memo, static_cast<std::uint32_t>(column));
         }
         return count(column);
     }
+
+    std::uint32_t mark() const noexcept override { return mark_; }
 
     void end_row() noexcept override {
         for (std::int64_t column : touched_) {
@@ -118,20 +136,41 @@ public:
             count = 0;
         }
         touched_.clear();
+        added_.clear();
         rows_.indptr.push_back(static_cast<std::int64_t>(rows_.indices.size()));
     }
 
-    void drop_row() noexcept override {
+    bool drop_row() noexcept override {
         for (std::int64_t column : touched_) {
             counts_[static_cast<std::size_t>(column)] = 0;
         }
         touched_.clear();
+        if (added_.empty()) {
+            return true;
+        }
+        // The features this row added leave the vocabulary (they were its
+        // last columns), and so do the columns entries learnt meanwhile.
+        for (auto feature = added_.rbegin(); feature != added_.rend(); ++feature) {
+            if (PyDict_DelItem(vocabulary_, feature->get()) < 0) {
+                return false;
+            }
+        }
+        added_.clear();
+        mark_ = new_mark(pass_);
+        return true;
     }
 
     PyObject* arrays() const noexcept override { return rows_.arrays(); }
 
 private:
     static constexpr std::uint32_t absent = UINT32_MAX;  // an entry's column when a fixed vocabulary lacks it
+
+    static void learn(Memo* memo, std::uint32_t bits) noexcept {
+        if (memo != nullptr) {
+            memo->learnt = true;
+            memo->bits = bits;
+        }
+    }
 
     bool count(Py_ssize_t column) noexcept {
         auto at = static_cast<std::size_t>(column);
@@ -144,9 +183,11 @@ private:
         return true;
     }
 
+    PassObject* pass_;
     PyObject* vocabulary_;  // borrowed: the caller's dict
     bool fixed_;
     std::uint32_t mark_;
+    std::vector<Ref> added_;  // the features the row being made added to the vocabulary
     std::vector<std::int64_t> counts_;   // by column, for the row being made; zero elsewhere
     std::vector<std::int64_t> touched_;  // the columns of the row being made, in first-seen order
     Rows<std::int64_t> rows_;
@@ -209,13 +250,13 @@ std::int32_t murmurhash3_32(const char* data, std::size_t length, std::uint32_t 
 // leaves them.
 class HashRows final : public RowBuilder {
 public:
-    HashRows(std::int64_t n_features, bool alternate_sign, std::uint32_t mark) noexcept
-        : n_features_(n_features), alternate_sign_(alternate_sign), mark_(mark) {}
+    HashRows(PassObject* pass, std::int64_t n_features, bool alternate_sign) noexcept
+        : n_features_(n_features), alternate_sign_(alternate_sign), mark_(new_mark(pass)) {}
 
-    bool add(PyObject* feature, WordEntry* entry) noexcept override {
-        if (entry != nullptr && entry->mark == mark_) {
+    bool add(PyObject* feature, Memo* memo) noexcept override {
+        if (memo != nullptr && memo->known) {
             // The column in the low 31 bits, a negative value in the top one.
-            row_.emplace_back(entry->column & 0x7fffffff, entry->column >> 31 ? -1.0 : 1.0);
+            row_.emplace_back(memo->bits & 0x7fffffff, memo->bits >> 31 ? -1.0 : 1.0);
             return true;
         }
         Py_ssize_t size = 0;
@@ -228,13 +269,14 @@ public:
         bool negative = alternate_sign_ && hash < 0;
         std::int64_t column = magnitude % n_features_;
         row_.emplace_back(column, negative ? -1.0 : 1.0);
-        if (entry != nullptr && n_features_ <= 0x7fffffff) {
-            // UTF-8 of an exact str is made without Python code: the entry still stands.
-            entry->mark = mark_;
-            entry->column = static_cast<std::uint32_t>(column) | (negative ? 0x80000000u : 0u);
+        if (memo != nullptr && n_features_ <= 0x7fffffff) {
+            memo->learnt = true;
+            memo->bits = static_cast<std::uint32_t>(column) | (negative ? 0x80000000u : 0u);
         }
         return true;
     }
+
+    std::uint32_t mark() const noexcept override { return mark_; }
 
     void end_row() noexcept override {
         std::sort(row_.begin(), row_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -251,7 +293,10 @@ public:
         rows_.indptr.push_back(static_cast<std::int64_t>(rows_.indices.size()));
     }
 
-    void drop_row() noexcept override { row_.clear(); }
+    bool drop_row() noexcept override {
+        row_.clear();
+        return true;
+    }
 
     PyObject* arrays() const noexcept override { return rows_.arrays(); }
 
@@ -281,26 +326,34 @@ public:
         if (result == nullptr) {
             return false;
         }
-        if (++words_ % davuzod::items_between_signal_checks == 0) {
-            // The result is held first: a handler may use this pass too, and
-            // change its table.
-            Ref held = Ref::borrow(result);
-            if (PyErr_CheckSignals() < 0) {
-                return false;
+        // Held: a signal handler, the vocabulary's look-up or folding may run
+        // Python code that uses this pass and changes its table. For the
+        // same reason the entry is read now, and found again to be written.
+        Ref stem = Ref::borrow(result);
+        Memo memo;
+        Memo* known = nullptr;
+        if (entry != nullptr) {
+            known = &memo;
+            if (entry->mark == rows_.mark()) {
+                memo.known = true;
+                memo.bits = entry->column;
             }
-            made = std::move(held);
-            result = made.get();
-            entry = nullptr;
+        }
+        entry = nullptr;
+        if (++words_ % davuzod::items_between_signal_checks == 0 && PyErr_CheckSignals() < 0) {
+            return false;
         }
         if (stop) {
             return true;
         }
-        if (!pass_->keep_original || PyUnicode_EqualToUTF8AndSize(result, key.data(), key.size())) {
-            return rows_.add(result, entry);
-        }
-        Ref stem = Ref::borrow(result);  // the original is made by Python code (folding)
-        if (!rows_.add(stem.get(), entry)) {
+        if (!rows_.add(stem.get(), known)) {
             return false;
+        }
+        if (memo.learnt) {
+            keep(key, stem.get(), memo.bits);
+        }
+        if (!pass_->keep_original || PyUnicode_EqualToUTF8AndSize(stem.get(), key.data(), key.size())) {
+            return true;
         }
         Ref original = original_of(pass_, key);
         if (!original) {
@@ -318,6 +371,15 @@ public:
     void reset() noexcept { too_long_ = false; }
 
 private:
+    // The entry of `key`, if it still gives `stem`, keeps `bits` under the call's mark.
+    void keep(const KeyBuffer& key, PyObject* stem, std::uint32_t bits) noexcept {
+        WordEntry* entry = pass_->table.find(key.data(), key.size(), hash_word(key.data(), key.size()));
+        if (entry != nullptr && entry->value == stem) {
+            entry->mark = rows_.mark();
+            entry->column = bits;
+        }
+    }
+
     PassObject* pass_;
     RowBuilder& rows_;
     bool too_long_ = false;
@@ -342,7 +404,9 @@ PyObject* fill_rows(PassObject* self, PyObject* documents, PyObject* fallback, b
             }
             done = outcome == Outcome::done;
             if (!done) {
-                rows.drop_row();
+                if (!rows.drop_row()) {
+                    return nullptr;
+                }
                 sink.reset();
             }
         }
@@ -375,15 +439,6 @@ PyObject* fill_rows(PassObject* self, PyObject* documents, PyObject* fallback, b
     return rows.arrays();
 }
 
-// A mark no entry of the pass's table holds yet, for one counting call.
-std::uint32_t new_mark(PassObject* pass) noexcept {
-    if (++pass->last_mark == 0) {
-        pass->table.clear_marks();
-        pass->last_mark = 1;
-    }
-    return pass->last_mark;
-}
-
 bool read_flag(PyObject* value, bool& flag) noexcept {
     int truth = PyObject_IsTrue(value);
     flag = truth == 1;
@@ -407,7 +462,7 @@ PyObject* pass_count(PyObject* self, PyObject* const* args, Py_ssize_t nargs) no
         }
         return nullptr;
     }
-    CountRows rows(args[1], fixed, new_mark(as_pass(self)));
+    CountRows rows(as_pass(self), args[1], fixed);
     return fill_rows(as_pass(self), args[0], args[3], analyse, rows);
 }
 
@@ -426,7 +481,8 @@ PyObject* pass_hash_count(PyObject* self, PyObject* const* args, Py_ssize_t narg
         }
         return nullptr;
     }
-    Py_ssize_t n_features = PyLong_AsSsize_t(args[1]);
+    Ref number = Ref::steal(PyNumber_Index(args[1]));  // NumPy's integers too, as parameter grids give them
+    Py_ssize_t n_features = number ? PyLong_AsSsize_t(number.get()) : -1;
     if (n_features == -1 && PyErr_Occurred()) {
         return nullptr;
     }
@@ -434,7 +490,7 @@ PyObject* pass_hash_count(PyObject* self, PyObject* const* args, Py_ssize_t narg
         PyErr_Format(PyExc_ValueError, "n_features must be at least 1, not %zd", n_features);
         return nullptr;
     }
-    HashRows rows(n_features, alternate_sign, new_mark(as_pass(self)));
+    HashRows rows(as_pass(self), n_features, alternate_sign);
     return fill_rows(as_pass(self), args[0], args[3], analyse, rows);
 }
 

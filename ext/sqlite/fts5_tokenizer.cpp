@@ -34,10 +34,11 @@ struct Tokenizer {
 
 // The pending Python exception, cleared, as the SQLite result code it
 // becomes. SQLite gives a failed tokenizer a message of its own, which names
-// nothing: the Python half warns of bad settings itself, and any other
-// exception goes to sys.unraisablehook. A KeyboardInterrupt interrupts the
-// statement and is raised again once the interpreter runs its handlers.
-int take_exception(bool report) noexcept {
+// nothing: the Python half warns of bad settings itself (and raises its
+// _Refused), and any other exception goes to sys.unraisablehook. A
+// KeyboardInterrupt interrupts the statement and is raised again once the
+// interpreter runs its handlers.
+int take_exception(PyObject* refused = nullptr) noexcept {
     if (PyErr_ExceptionMatches(PyExc_KeyboardInterrupt)) {
         PyErr_Clear();
         PyErr_SetInterruptEx(SIGINT);
@@ -47,7 +48,7 @@ int take_exception(bool report) noexcept {
         PyErr_Clear();
         return SQLITE_NOMEM;
     }
-    if (report) {
+    if (refused == nullptr || !PyErr_ExceptionMatches(refused)) {
         PyErr_FormatUnraisable("Exception ignored in lexvale's FTS5 tokenizer");
     }
     PyErr_Clear();
@@ -86,7 +87,11 @@ int create_with_lock(const char** arguments, int count, Fts5Tokenizer** out) noe
         std::ignore = python.release();
         *out = reinterpret_cast<Fts5Tokenizer*>(tokenizer);
     } else if (PyErr_Occurred()) {
-        rc = take_exception(false);
+        Ref pending = Ref::steal(PyErr_GetRaisedException());
+        Ref refused = module ? Ref::steal(PyObject_GetAttrString(module.get(), "_Refused")) : Ref();
+        PyErr_Clear();  // without it, the pending exception is reported as it is
+        PyErr_SetRaisedException(pending.release());
+        rc = take_exception(refused.get());
     } else {
         rc = SQLITE_NOMEM;
     }
@@ -128,7 +133,9 @@ int utf8_size(Py_UCS4 c) noexcept {
 }
 
 // Character offsets into the text to UTF-8 offsets into the bytes FTS5 gave,
-// walking forward from the last offset asked for.
+// walking forward from the last offset asked for. The tokens' starts never
+// go back, nor do their ends: one walker for each keeps a text's offsets
+// linear in its length.
 class ByteOffsets {
 public:
     explicit ByteOffsets(PyObject* text) noexcept : text_(text) {}
@@ -166,15 +173,18 @@ bool read_index(PyObject* token, Py_ssize_t field, Py_ssize_t limit, Py_ssize_t&
 
 // The tokens the Python half gives for `text` (a list of lexvale Tokens:
 // stem, start, end, word, position), as FTS5 takes them. A word dropped
-// between two tokens (a stop word) leaves its position to an empty token, so
-// that phrases do not match across it; a token at its predecessor's
-// position (a word kept beside its stem) is FTS5's colocated token.
-bool collect(PyObject* found, PyObject* text, Tokens& out) noexcept {
+// before a token (a stop word) leaves its position to an empty token, so
+// that phrases do not match across it and positions are the tokens'; a
+// query's leading ones are left out, as a phrase starts at its first word.
+// A token at its predecessor's position (a word kept beside its stem) is
+// FTS5's colocated token.
+bool collect(PyObject* found, PyObject* text, bool leading_gaps, Tokens& out) noexcept {
     if (!PyList_Check(found)) {
         PyErr_Format(PyExc_TypeError, "the tokenizer gave a %T, not a list", found);
         return false;
     }
-    ByteOffsets offsets(text);
+    ByteOffsets starts(text);
+    ByteOffsets ends(text);
     Py_ssize_t length = PyUnicode_GET_LENGTH(text);
     Py_ssize_t previous = -1;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(found); ++i) {
@@ -190,13 +200,13 @@ bool collect(PyObject* found, PyObject* text, Tokens& out) noexcept {
             !read_index(token, 4, PY_SSIZE_T_MAX, position)) {
             return false;
         }
-        Py_ssize_t first_byte = offsets.of(start);
-        Py_ssize_t last_byte = offsets.of(end);
+        Py_ssize_t first_byte = starts.of(start);
+        Py_ssize_t last_byte = ends.of(end);
         if (last_byte > INT_MAX) {
             PyErr_SetString(PyExc_OverflowError, "text longer than FTS5 takes");
             return false;
         }
-        if (previous >= 0 && position > previous + 1) {
+        if ((previous >= 0 || leading_gaps) && position > previous + 1) {
             for (Py_ssize_t gap = previous + 1; gap < position; ++gap) {
                 out.tokens.push_back({out.bytes.size(), 0, 0, static_cast<int>(first_byte), static_cast<int>(first_byte)});
             }
@@ -237,8 +247,8 @@ int tokens_of(Tokenizer* tokenizer, int flags, const char* text, int length, Tok
     } else if (decoded) {
         found = Ref::steal(PyObject_CallMethod(tokenizer->python, "document", "O", decoded.get()));
     }
-    if (!found || !collect(found.get(), decoded.get(), tokens)) {
-        return take_exception(true);
+    if (!found || !collect(found.get(), decoded.get(), (flags & FTS5_TOKENIZE_QUERY) == 0, tokens)) {
+        return take_exception();
     }
     return SQLITE_OK;
 }

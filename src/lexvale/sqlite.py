@@ -16,6 +16,7 @@ analyzer's settings as name and value (see ``docs/sqlite.md``).
 from __future__ import annotations
 
 import os
+import re
 import shlex
 import warnings
 from typing import TYPE_CHECKING, Any, Protocol
@@ -25,7 +26,8 @@ if TYPE_CHECKING:
 
     from .analyzer import Analyzer, Token
 
-__all__ = ["ENTRY_POINT", "TOKENIZER", "TokenizerWarning", "connect", "extension_path", "register", "settings_of"]
+__all__ = ["ENTRY_POINT", "TOKENIZER", "TokenizerWarning", "all_words", "connect", "extension_path", "register",
+           "settings_of"]
 
 #: The tokenizer's name in ``tokenize = '...'``.
 TOKENIZER = "lexvale"
@@ -33,6 +35,9 @@ TOKENIZER = "lexvale"
 #: The extension's entry point, for loading it by hand (APSW, SQLite's shell of a Python process...).
 ENTRY_POINT = "sqlite3_lexvale_init"
 
+# A folder of its own, which is no package: tools that list a package's
+# modules (pkgutil, pydoc) would take a shared library beside them for one.
+_FOLDER = "sqlite-extension"
 _FILE_NAME = "lexvale-fts5.so"
 
 
@@ -52,7 +57,7 @@ def extension_path() -> str:
 
     # In a build tree it is built into another lexvale/ folder on the path.
     for home in pkgutil.extend_path(list(homes), __package__):
-        path = os.path.join(home, _FILE_NAME)
+        path = os.path.join(home, _FOLDER, _FILE_NAME)
         if os.path.exists(path):
             return path
     raise FileNotFoundError(
@@ -77,8 +82,8 @@ def register(connection: _Loading) -> None:
         enable = connection.enable_load_extension
     except AttributeError:
         raise RuntimeError(
-            f"this {type(connection).__module__}.{type(connection).__qualname__} cannot load SQLite extensions "
-            "(its SQLite was built without them), so lexvale's tokenizer cannot be registered"
+            f"a {type(connection).__module__}.{type(connection).__qualname__} cannot load SQLite extensions: "
+            "lexvale's tokenizer is registered with a connection of sqlite3 or APSW whose SQLite loads them"
         ) from None
     enable(True)
     try:
@@ -100,6 +105,19 @@ def connect(database: str | os.PathLike[str], **options: Any) -> sqlite3.Connect
         connection.close()
         raise
     return connection
+
+
+def all_words(text: str) -> str:
+    """A MATCH expression for the rows that hold every word of `text`, in any order and any form.
+
+    Each blank-parted piece of a user's free text becomes a quoted string,
+    which FTS5 hands whole to the tokenizer, so that punctuation is no syntax
+    error and a stop word (an empty phrase) is passed over:
+
+    >>> print(all_words("O'Brien said 3.14"))
+    "O'Brien" "said" "3.14"
+    """
+    return " ".join('"' + piece.replace('"', '""') + '"' for piece in text.split())
 
 
 def _check_interpreter() -> None:
@@ -124,6 +142,8 @@ def settings_of(arguments: list[str]) -> dict[str, Any]:
     >>> settings_of(["german", "stopwords", "snowball", "protected", "Bund GmbH", "fold_accents", "1"])
     {'language': 'german', 'stopwords': 'snowball', 'protected': ['Bund', 'GmbH'], 'fold_accents': True}
     """
+    if isinstance(arguments, str):
+        raise TypeError("settings_of takes the tokenizer's arguments as a list of str, not a str")
     settings: dict[str, Any] = {}
     rest = list(arguments)
     if rest and rest[0] not in _SETTINGS and rest[0] != "ngram_range":
@@ -154,15 +174,16 @@ def _value(name: str, value: str) -> Any:
             return int(value)
         except ValueError:
             raise ValueError(f"cache_size takes an integer, not {value!r}") from None
-    if name == "stopwords" and value in ("snowball", "none"):
-        return value if value == "snowball" else None
+    if name == "stopwords" and value.lower() in ("snowball", "none"):
+        return "snowball" if value.lower() == "snowball" else None
+    # Words part at blanks, which no word holds; an apostrophe is part of its word.
     if name in ("stopwords", "protected"):
-        return shlex.split(value)
+        return value.split()
     if name == "overrides":
         overrides = {}
-        for pair in shlex.split(value):
+        for pair in value.split():
             word, equals, stem = pair.partition("=")
-            if not equals or not word:
+            if not equals or not word or not stem:
                 raise ValueError(f"overrides takes word=stem pairs, not {pair!r}")
             overrides[word] = stem
         return overrides
@@ -181,20 +202,23 @@ class _Tokenizer:
         # The last word of a prefix query ("connection*") matches stems that
         # begin with its stem or with the word itself, as the analyzer
         # prepares it: "connect*" or "connection*".
-        self.prefixes = analyzer if analyzer.keep_original else copy.replace(analyzer, keep_original=True)
+        self.prefixes = copy.replace(analyzer, keep_original=True, stopwords=())
 
     def document(self, text: str) -> list[Token]:
         return self.analyzer.tokens(text)
 
     def query(self, text: str, prefix: int) -> list[Token]:
+        tokens = self.analyzer.tokens(text)
         if not prefix:
-            return self.analyzer.tokens(text)
-        tokens = self.prefixes.tokens(text)
-        if self.analyzer.keep_original or not tokens:
             return tokens
-        last = tokens[-1].position
-        return [token for i, token in enumerate(tokens)
-                if token.position == last or i == 0 or token.position != tokens[i - 1].position]
+        # The last word is the prefix: its stem and itself, and never dropped
+        # as a stop word ("the*" is the start of "their" and "theory").
+        ending = self.prefixes.tokens(text)
+        if not ending:
+            return tokens
+        last = ending[-1].position
+        kept = [token for token in tokens if token.position < last]
+        return kept + [token for token in ending if token.position == last]
 
 
 class TokenizerWarning(UserWarning):
@@ -202,12 +226,16 @@ class TokenizerWarning(UserWarning):
     "error in tokenizer constructor"."""
 
 
+class _Refused(Exception):
+    """The tokenizer's settings make no analyzer, and a TokenizerWarning said why."""
+
+
 def _tokenizer(arguments: list[str]) -> _Tokenizer:
     from .analyzer import Analyzer
 
     try:
         return _Tokenizer(Analyzer(**settings_of(arguments)))
-    except (TypeError, ValueError, LookupError) as error:
+    except (TypeError, ValueError, LookupError, re.error) as error:  # a bad pattern is an re.error
         given = " ".join(shlex.quote(argument) for argument in [TOKENIZER, *arguments])
         warnings.warn(f"tokenize={given!r}: {error}", TokenizerWarning, skip_file_prefixes=(os.path.dirname(__file__),))
-        raise
+        raise _Refused from error

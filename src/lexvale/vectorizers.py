@@ -93,7 +93,9 @@ class _LexvaleAnalysis:
         if native is None:
             counted: tuple[dict[str, int], Any] = _text.CountVectorizer._count_vocab(self, raw_documents, fixed_vocab)
             return counted
-        vocabulary: dict[str, int] = dict(self.vocabulary_) if fixed_vocab else {}  # type: ignore[attr-defined]
+        # A fixed vocabulary is only read: the fitted one itself, not a copy made for each call.
+        fitted = self.vocabulary_ if fixed_vocab else {}  # type: ignore[attr-defined]
+        vocabulary: dict[str, int] = fitted if type(fitted) is dict else dict(fitted)
         analyze = self.build_analyzer()
         indices, indptr, values = native.count(raw_documents, vocabulary, fixed_vocab, analyze, scans)
         if not fixed_vocab and not vocabulary:

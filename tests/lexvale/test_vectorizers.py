@@ -222,3 +222,59 @@ def test_fortunes_of_each_topic_count_as_scikit_learn_counts_them():
         ours = lexvale.CountVectorizer(stopwords="snowball", keep_original=True)
         theirs = CountVectorizer(analyzer=Analyzer(stopwords="snowball", keep_original=True))
         assert_same_matrix(ours.fit_transform(entries), theirs.fit_transform(entries))
+
+
+@pytest.mark.parametrize("kind", ["CountVectorizer", "TfidfVectorizer"])
+def test_documents_the_pass_gives_back_to_python_add_only_their_own_words(kind):
+    from sklearn.feature_extraction import text
+
+    import lexvale
+
+    # The pass starts on "run", then leaves the document to Python, which reads "runt": "run" is no feature.
+    documents = ["run\xadt", "cats", "ΟΔΟΣ και ΣΑΣ the", "x\u0301y cats"]
+    ours = getattr(lexvale, kind)(min_df=0.0)
+    theirs = getattr(text, kind)(analyzer=Analyzer(), min_df=0.0)
+    assert_same_matrix(ours.fit_transform(documents), theirs.fit_transform(documents))
+    assert ours.vocabulary_ == theirs.vocabulary_
+
+
+def test_numpy_integers_are_parameters_and_columns():
+    import numpy as np
+    from sklearn.feature_extraction.text import CountVectorizer, HashingVectorizer
+
+    import lexvale
+
+    docs = ["cats and dogs", "running cats"]
+    for n_features in (np.int64(16), np.int32(7), 16):
+        assert_same_matrix(lexvale.HashingVectorizer(n_features=n_features).transform(docs),
+                           HashingVectorizer(analyzer=Analyzer(), n_features=n_features).transform(docs))
+    vocabulary = {"cat": np.int64(1), "dog": np.intp(0)}
+    assert_same_matrix(lexvale.CountVectorizer(vocabulary=vocabulary).fit_transform(docs),
+                       CountVectorizer(analyzer=Analyzer(), vocabulary=vocabulary).fit_transform(docs))
+
+
+class Column:
+    """A vocabulary's column whose __index__ runs the vectorizer's own analyzer on many new words."""
+
+    def __init__(self, vectorizer, index):
+        self.vectorizer, self.index = vectorizer, index
+
+    def __hash__(self):
+        return hash(self.index)
+
+    def __eq__(self, other):
+        return self.index == getattr(other, "index", other)
+
+    def __index__(self):
+        # New words fill the analyzer's table until it is rebuilt elsewhere in memory.
+        self.vectorizer.lexvale_analyzer()(" ".join(f"w{n}x{self.index}" for n in range(5000)))
+        return self.index
+
+
+def test_python_code_run_by_the_vocabulary_leaves_the_counting_sound():
+    import lexvale
+
+    vectorizer = lexvale.CountVectorizer()
+    vectorizer.set_params(vocabulary={"cat": Column(vectorizer, 0), "dog": Column(vectorizer, 1)})
+    vectorizer.lexvale_analyzer()("cats dogs")  # the words are in the table: the scan finds their entries
+    assert vectorizer.fit_transform(["cats dogs cats", "dogs"]).toarray().tolist() == [[2, 1], [0, 1]]

@@ -120,6 +120,40 @@ def test_prefix_queries_match_the_stem_or_the_word(db):
     assert matches(db, phrase("the") + "*") == set()
 
 
+def test_a_prefix_that_is_a_stop_word_still_matches_the_words_it_begins(db):
+    table(db, "lexvale english stopwords snowball", ["Their theory", "the cat", "a happy dog"])
+    assert matches(db, "the*") == {1}  # "the" itself is a stop word, left out of the index
+    assert matches(db, "a*") == set()  # no kept word begins with "a"
+    assert matches(db, phrase("the cat") + "*") == {2}
+    assert matches(db, phrase("happy the") + "*") == set()  # "happi", then a word starting "the": none
+
+
+def test_index_positions_are_the_tokens_positions(db):
+    rows = ["The cat sat", "cat the dog", "The the the cat"]
+    table(db, "lexvale english stopwords snowball", rows)
+    db.execute("CREATE VIRTUAL TABLE v USING fts5vocab(docs, 'instance')")
+    analyzer = Analyzer(stopwords="snowball")
+    indexed = {(term, row, offset) for term, row, _, offset in db.execute("SELECT * FROM v") if term is not None}
+    assert indexed == {(token.stem, row, token.position) for row, text in enumerate(rows, 1)
+                       for token in analyzer.tokens(text)}
+    assert matches(db, "^cat") == {2}  # a row whose first word is "cat", not "The cat"
+
+
+@pytest.mark.parametrize(
+    "text, expected",
+    [
+        ("cats the dogs", {1}),  # every word, in any order; the stop word passes
+        ("dogs, cats!", {1}),
+        ("O'Brien 3.14", {2}),
+        ('said "hello"', {3}),
+        ("the of", set()),
+    ],
+)
+def test_all_words_turns_free_text_into_a_query(db, text, expected):
+    table(db, "lexvale english stopwords snowball", ["The dog chased cats", "O'Brien paid 3.14", 'He said "Hello"'])
+    assert matches(db, lexvale.sqlite.all_words(text)) == expected
+
+
 def test_kept_originals_are_colocated_with_their_stems(db):
     rows = ["The running man", "Runs of the man"]
     table(db, "lexvale english keep_original 1", rows)
@@ -144,6 +178,8 @@ def test_kept_originals_are_colocated_with_their_stems(db):
         ("lexvale turkish stopwords snowball", "no built-in stop list"),
         ("lexvale english normalize nfd", "normalize must be 'NFC', 'NFKC' or None"),
         ("lexvale english overrides 'mice'", "overrides takes word=stem pairs"),
+        ("lexvale english overrides 'mice='", "overrides takes word=stem pairs"),
+        ("lexvale english pattern '('", "missing ), unterminated subpattern"),
     ],
 )
 def test_bad_settings_fail_the_create_and_warn_why(db, tokenize, reason):
@@ -158,7 +194,9 @@ def test_bad_settings_fail_the_create_and_warn_why(db, tokenize, reason):
         ([], {}),
         (["fr"], {"language": "fr"}),
         (["stopwords", "snowball"], {"stopwords": "snowball"}),
-        (["german", "stopwords", "der 'die das'"], {"language": "german", "stopwords": ["der", "die das"]}),
+        (["german", "stopwords", "der  die\tdas"], {"language": "german", "stopwords": ["der", "die", "das"]}),
+        (["fr", "protected", "aujourd'hui", "stopwords", "Snowball"], {"language": "fr", "protected": ["aujourd'hui"],
+                                                                       "stopwords": "snowball"}),
         (["en", "stopwords", "none", "lowercase", "OFF", "normalize", "none", "cache_size", "10"],
          {"language": "en", "stopwords": None, "lowercase": False, "normalize": None, "cache_size": 10}),
         (["en", "overrides", "mice=mouse geese=goose", "protected", "news"],
@@ -170,6 +208,11 @@ def test_bad_settings_fail_the_create_and_warn_why(db, tokenize, reason):
 def test_tokenizer_arguments_are_the_analyzers_settings(arguments, settings):
     assert settings_of(arguments) == settings
     Analyzer(**settings)
+
+
+def test_settings_of_takes_a_list():
+    with pytest.raises(TypeError, match="as a list of str, not a str"):
+        settings_of("lexvale english")
 
 
 def test_every_connection_registers_and_shares_the_file(tmp_path):
