@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "../binding/ref.h"
+#include "arrow_column.h"
 #include "line_stemmer.h"
 #include "ngrams.h"
 #include "pass_type.h"
@@ -30,6 +31,11 @@ int analysis_exec(PyObject* module) noexcept {
 PyMethodDef analysis_functions[] = {
     {"word_ngrams", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(word_ngrams)), METH_FASTCALL,
      word_ngrams_doc},
+    {"arrow_export_array", arrow_export_array, METH_O,
+     "arrow_export_array(column, /) -> (arrow_schema, arrow_array): the stems' column, exported."},
+    {"arrow_export_stream", arrow_export_stream, METH_O,
+     "arrow_export_stream(column, /) -> arrow_array_stream: the stems' column as a stream of one array."},
+    {"arrow_length", arrow_length, METH_O, "arrow_length(column, /) -> int: the column's rows."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -10,6 +10,7 @@
 
 #include "../binding/ref.h"
 #include "../binding/signals.h"
+#include "arrow_column.h"
 #include "counting.h"
 #include "pass_object.h"
 
@@ -681,6 +682,7 @@ PyObject* pass_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcep
 
 PyMethodDef pass_methods[] = {
     {"count", reinterpret_cast<PyCFunction>(reinterpret_cast<void*>(pass_count)), METH_FASTCALL, pass_count_doc},
+    {"arrow", reinterpret_cast<PyCFunction>(reinterpret_cast<void*>(pass_arrow)), METH_FASTCALL, pass_arrow_doc},
     {"hash_count", reinterpret_cast<PyCFunction>(reinterpret_cast<void*>(pass_hash_count)), METH_FASTCALL,
      pass_hash_count_doc},
     {"text", pass_text, METH_O, "text(text, /) -> list[str] | None: the stems of running text, stop words dropped."},

@@ -31,7 +31,7 @@ from ._rules import LanguageRules
 if TYPE_CHECKING:
     from ._analysis import LineStemmer, Pass
 
-__all__ = ["available", "disabled", "line_stemmer", "make_pass", "ngram_maker"]
+__all__ = ["available", "arrow_reader", "disabled", "line_stemmer", "make_pass", "ngram_maker"]
 
 _switched_off = False
 
@@ -39,13 +39,14 @@ _switched_off = False
 @functools.cache
 def _loaded() -> bool:
     """Whether the native module is there and fit for this interpreter (loaded once, by the first call)."""
+    import sys
+
     if os.environ.get("LEXVALE_NO_EXTENSIONS"):
         return False
     try:
         from . import _analysis
     except ImportError:
         import pkgutil
-        import sys
 
         # In a build tree the module is built into another lexvale/ folder on
         # the path, beside the Davuzod module; the package takes it in.
@@ -104,6 +105,19 @@ def make_pass(
         algorithm, lowercase, normalize, max(cache_size, 0), dict(entries), unicodedata.is_normalized, fold, token,
         rules.kept_joiners, rules.dotted_i, rules.mutation_letters, rules.mutated_vowels, keep_original,
     )
+
+
+@functools.cache
+def arrow_reader() -> Pass | None:
+    """A pass that reads and writes Arrow columns for analyzers without a pass of their own (their analysis
+    done in Python), or None where there is no native module."""
+    if not available():
+        return None
+    from . import _analysis
+    from ._chain import Token
+
+    return _analysis.Pass("english", True, None, 0, {}, unicodedata.is_normalized, None, Token, "", False, "", "",
+                          False)
 
 
 def line_stemmer(algorithm: str) -> LineStemmer | None:

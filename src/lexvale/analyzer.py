@@ -18,6 +18,7 @@ from ._preparation import DEFAULT_FORM, DEFAULT_LOWERCASE, NormalForm
 from ._settings import State, Unusable, build_state, is_default_pattern, kept_setting, state_or_unusable
 from .stemmers import TEXT_CACHE_SIZE
 
+
 __all__ = ["DEFAULT_PATTERN", "Analyzer", "Token"]
 
 
@@ -400,6 +401,29 @@ class Analyzer:
             if stems is not None:
                 return stems
         return stems_of_words(state, state.preparation.words(items))
+
+    def arrow(self, column: Any) -> Any:
+        """The stems of each row of a column of strings, as an Arrow ``list<string>`` column.
+
+        `column` is anything that offers Arrow's PyCapsule interface (a
+        pyarrow array or chunked array, a Polars series, a DuckDB result), of
+        type string, large_string or string_view, or a pandas Series of
+        strings; each row's list is what ``analyzer(row)`` gives, and a null
+        row stays null. The result is a ``lexvale.columns.StemColumn``, which
+        offers the same interface, so that ``pyarrow.array(stems)`` takes it
+        without copying; for a pandas Series, a Series of Arrow lists with
+        the same index, so that ``df["stems"] = analyzer.arrow(df["text"])``:
+
+        >>> import pyarrow as pa  # doctest: +SKIP
+        >>> pa.array(Analyzer().arrow(pa.array(["Running cats", None])))  # doctest: +SKIP
+        <pyarrow.lib.ListArray object at ...>
+        [["run", "cat"], null]
+
+        A column of another type raises ``TypeError`` naming it.
+        """
+        from .columns import stems_of_column
+
+        return stems_of_column(self, column)
 
     def prepare(self, word: str) -> str:
         """`word` as this analyzer gives it to the stemmer (steps 1 to 3)."""

@@ -94,6 +94,9 @@ def test_analyzer_signature_lists_every_setting():
 
 def test_every_public_name_is_documented():
     for name in lexvale.__all__:
+        home = f"lexvale.{lexvale._HOMES[name]}" if name in lexvale._HOMES else None
+        if home in NEEDS and missing(*NEEDS[home]):
+            continue  # documented where its libraries are installed
         obj = getattr(lexvale, name)
         if callable(obj):
             assert inspect.getdoc(obj), name
