@@ -441,6 +441,42 @@ def vectorizer_figures(repeats):
             "ns_per_word": {name: seconds / words * 1e9 for name, seconds in best.items()}}
 
 
+def arrow_figures(repeats):
+    """Arrow columns of fortunes (each fortune a row, the corpus 8 times) to columns of stems: ns per word."""
+    try:
+        import pyarrow as pa
+    except ImportError:
+        return None
+    import lexvale
+
+    text, source = default_english_text()
+    rows = [entry for entry in text.split("\n%\n") if entry.strip()] * 8
+    column = pa.array(rows)
+    analyzer = lexvale.Analyzer()
+    words = sum(len(analyzer(row)) for row in rows)
+    jobs = {
+        "analyzer.arrow(column), then pa.array": lambda: pa.array(analyzer.arrow(column)),
+        "column.to_pylist(), the analyzer, pa.array": lambda: pa.array([analyzer(row) for row in column.to_pylist()]),
+    }
+    try:
+        import pandas as pd
+    except ImportError:
+        pass
+    else:
+        series = pd.Series(column, dtype=pd.ArrowDtype(pa.string()))
+        jobs["pandas: analyzer.arrow(series)"] = lambda: analyzer.arrow(series)
+        jobs["pandas: series.map(analyzer)"] = lambda: series.map(analyzer)
+    best = interleaved_best_times(jobs, repeats)
+    return {"source": source, "rows": len(rows), "words": words, "mb": sum(map(len, rows)) / 1e6,
+            "ns_per_word": {name: seconds / words * 1e9 for name, seconds in best.items()}}
+
+
+def print_arrow(f):
+    print(f"\nArrow columns of {f['source']}, 8 times: {f['rows']:,} rows, {f['words']:,} words; ns per word")
+    for name, ns in f["ns_per_word"].items():
+        print(f"  {name:55s} {ns:7.1f}")
+
+
 def print_vectorizers(f):
     print(f"\nfeatures of {f['source']}: {f['docs']:,} documents, {f['words']:,} words; ns per word, best run")
     for name, ns in f["ns_per_word"].items():
@@ -959,6 +995,9 @@ def main(argv=None):
     vectorizers = None if args.no_lexvale else vectorizer_figures(args.repeat)
     if vectorizers:
         print_vectorizers(vectorizers)
+    arrow = None if args.no_lexvale else arrow_figures(args.repeat)
+    if arrow:
+        print_arrow(arrow)
     search = None if args.no_lexvale else search_figures(args.repeat)
     if search:
         print_search(search)
@@ -967,7 +1006,7 @@ def main(argv=None):
 
     if args.json:
         Path(args.json).write_text(json.dumps(
-            {"results": results, "interrupted_s": interrupted, "lexvale": lexvale, "analysis": analysis, "search": search, "vectorizers": vectorizers,
+            {"results": results, "interrupted_s": interrupted, "lexvale": lexvale, "analysis": analysis, "search": search, "vectorizers": vectorizers, "arrow": arrow,
              "peak_rss_kib": peak}, indent=2))
     if args.plot:
         plot(args.plot, results, analysis)

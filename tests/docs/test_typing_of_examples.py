@@ -43,10 +43,12 @@ def package_settings():
 
 
 # Examples that raise TypeError where the types cannot see it: pickling is
-# refused at run time, and pandas' names are Any here.
+# refused at run time, pandas' names are Any here, and an Arrow column's type
+# is Arrow's, known when it is read.
 UNTYPED_TYPE_ERRORS = {
     'pickle.dumps(Davuzod.Davuzod("english"))',
     'notes["text"].map(analyzer)',
+    "analyzer.arrow(pa.array([1, 2]))",
 }
 
 
