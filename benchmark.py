@@ -477,6 +477,48 @@ def print_arrow(f):
         print(f"  {name:55s} {ns:7.1f}")
 
 
+def scale_out_figures(paths, repeats):
+    """examples/dask_corpus.py over `paths`: in this process, then on local clusters of 1 and 2 workers."""
+    sys.path.insert(0, str(Path(__file__).with_name("examples")))
+    import dask_corpus
+    from distributed import Client, LocalCluster
+
+    megabytes = sum(os.path.getsize(path) for path in paths) / 1e6
+    figures = {"mb": megabytes, "ranges": len(dask_corpus.byte_ranges(paths)), "seconds": {}}
+    figures["seconds"]["one process"] = best_time(lambda: dask_corpus.count_here(paths), repeats)
+    for workers in (1, 2):
+        with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=None) as cluster, \
+                Client(cluster) as client:
+            client.wait_for_workers(workers)
+            dask_corpus.count_on(client, paths[:1], size=1 << 20)  # the workers import lexvale once
+            figures["seconds"][f"{workers} worker{'s' if workers > 1 else ''}"] = best_time(
+                lambda: dask_corpus.count_on(client, paths), repeats)
+    return figures
+
+
+def print_scale_out(f):
+    print(f"\nexamples/dask_corpus.py over {f['mb']:,.0f} MB ({f['ranges']} ranges of 64 MB)")
+    one = f["seconds"]["one process"]
+    for name, seconds in f["seconds"].items():
+        print(f"  {name:12s} {seconds:7.1f} s {f['mb'] / seconds:7.1f} MB/s  {one / seconds:5.2f}x one process")
+
+
+def plot_scale_out(path, f):
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    names = list(f["seconds"])
+    rates = [f["mb"] / f["seconds"][name] for name in names]
+    figure, axes = plt.subplots(figsize=(6, 3.2))
+    bars = axes.bar(names, rates, color=["#888888", "#4c72b0", "#dd8452"])
+    axes.bar_label(bars, labels=[f"{rate:.1f} MB/s" for rate in rates])
+    axes.set_ylabel("MB of text per second")
+    axes.set_title(f"Hashed stem counts of {f['mb']:,.0f} MB of text, Dask LocalCluster")
+    figure.tight_layout()
+    figure.savefig(path, dpi=100)
+
+
 def print_vectorizers(f):
     print(f"\nfeatures of {f['source']}: {f['docs']:,} documents, {f['words']:,} words; ns per word, best run")
     for name, ns in f["ns_per_word"].items():
@@ -902,6 +944,10 @@ def parse_args(argv):
     parser.add_argument("--floor", help="path of the stem_floor program")
     parser.add_argument("--no-extras", action="store_true", help="skip the distinct-stream, memory and interruption figures")
     parser.add_argument("--no-lexvale", action="store_true", help="skip the lexvale analyzer and tool figures")
+    parser.add_argument("--scale-out", nargs="+", metavar="FILE",
+                        help="measure only examples/dask_corpus.py over FILEs (1 GB or more): one process, then 1 and "
+                        "2 workers")
+    parser.add_argument("--scale-out-plot", metavar="FILE.png", help="with --scale-out: draw the throughputs")
     parser.add_argument("--search-only", action="store_true",
                         help="measure only FTS5 indexing and hits by tokenizer over the fortunes")
     parser.add_argument("--soak", type=int, default=0, metavar="N", help="also stream N words through one object")
@@ -912,6 +958,12 @@ def parse_args(argv):
 
 def main(argv=None):
     args = parse_args(argv)
+    if args.scale_out:
+        figures = scale_out_figures(args.scale_out, args.repeat)
+        print_scale_out(figures)
+        if args.scale_out_plot:
+            plot_scale_out(args.scale_out_plot, figures)
+        return
     if args.search_only:
         print_search(search_figures(args.repeat))
         return

@@ -14,6 +14,7 @@
 #include <new>
 #include <vector>
 
+#include "../binding/buffer.h"
 #include "../binding/ref.h"
 #include "../binding/signals.h"
 #include "arrow_abi.h"
@@ -21,6 +22,7 @@
 
 namespace lexvale {
 
+using davuzod::Buffer;
 using davuzod::Ref;
 
 namespace {
@@ -31,52 +33,78 @@ constexpr const char* column_capsule_name = "lexvale.stem_column";
 
 struct StemColumn {
     std::atomic<long> references{1};
+    std::int64_t rows_made = 0;
     std::int64_t null_count = 0;
-    std::vector<std::uint8_t> validity;      // a bit per row, 1 for a row that is not null
-    std::vector<std::int64_t> rows{0};       // each row's first item, and the end
-    std::vector<std::int64_t> items{0};      // each item's first byte, and the end
-    std::vector<char> data;                  // the items' UTF-8
+    Buffer<std::uint8_t> validity;   // a bit per row, 1 for a row that is not null
+    Buffer<std::int64_t> rows;       // each row's first item, and the end
+    Buffer<std::int64_t> items;      // each item's first byte, and the end
+    Buffer<char> data;               // the items' UTF-8
     // As exported: 32-bit offsets where they fit (list<string>), else 64-bit.
     bool large_rows = false;
     bool large_items = false;
-    std::vector<std::int32_t> rows32;
-    std::vector<std::int32_t> items32;
+    Buffer<std::int32_t> rows32;
+    Buffer<std::int32_t> items32;
 
-    std::int64_t length() const noexcept { return static_cast<std::int64_t>(rows.size()) - 1; }
+    bool start() noexcept { return rows.push_back(0) && items.push_back(0); }
 
-    void add_row(bool valid) noexcept {
-        std::int64_t row = length();
-        if (static_cast<std::size_t>(row / 8) >= validity.size()) {
-            validity.push_back(0);
+    std::int64_t length() const noexcept { return rows_made; }
+
+    std::size_t item_count() const noexcept { return items.size() - 1; }
+
+    bool add_row(bool valid) noexcept {
+        std::int64_t row = rows_made;
+        if (static_cast<std::size_t>(row / 8) >= validity.size() && !validity.push_back(0)) {
+            return false;
         }
         if (valid) {
             validity[static_cast<std::size_t>(row / 8)] |= static_cast<std::uint8_t>(1u << (row % 8));
         } else {
             ++null_count;
         }
-        rows.push_back(static_cast<std::int64_t>(items.size()) - 1);
+        if (!rows.push_back(static_cast<std::int64_t>(item_count()))) {
+            return false;
+        }
+        ++rows_made;
+        return true;
     }
 
-    void add_item(const char* bytes, std::size_t size) noexcept {
-        data.insert(data.end(), bytes, bytes + size);
-        items.push_back(static_cast<std::int64_t>(data.size()));
+    bool add_item(const char* bytes, std::size_t size) noexcept {
+        return data.append(bytes, size) && items.push_back(static_cast<std::int64_t>(data.size()));
     }
 
-    // Back to `item_count` items (a row given back to Python).
-    void truncate(std::size_t item_count) noexcept {
-        items.resize(item_count + 1);
+    // Back to `count` items (a row given back to Python).
+    void truncate(std::size_t count) noexcept {
+        items.resize(count + 1);  // shrinks: no allocation
         data.resize(static_cast<std::size_t>(items.back()));
     }
 
-    void finish() noexcept {
+    // Offsets as exported: 32-bit copies where they fit, and the 64-bit ones freed.
+    bool finish() noexcept {
         large_items = items.back() > INT32_MAX;
         large_rows = rows.back() > INT32_MAX;
         if (!large_items) {
-            items32.assign(items.begin(), items.end());
+            if (!items32.resize(items.size())) {
+                return false;
+            }
+            for (std::size_t i = 0; i < items.size(); ++i) {
+                items32[i] = static_cast<std::int32_t>(items[i]);
+            }
+            items.release_memory();
         }
         if (!large_rows) {
-            rows32.assign(rows.begin(), rows.end());
+            if (!rows32.resize(rows.size())) {
+                return false;
+            }
+            for (std::size_t i = 0; i < rows.size(); ++i) {
+                rows32[i] = static_cast<std::int32_t>(rows[i]);
+            }
+            rows.release_memory();
         }
+        return true;
+    }
+
+    std::int64_t exported_items() const noexcept {
+        return static_cast<std::int64_t>(large_items ? items.size() : items32.size()) - 1;
     }
 };
 
@@ -125,18 +153,18 @@ void release_rows(ArrowArray* array) noexcept {
 bool export_array(StemColumn* column, ArrowArray* out) noexcept {
     auto* items = new (std::nothrow) ExportedItems{ref(column), {}};
     auto* rows = items == nullptr ? nullptr : new (std::nothrow) ExportedRows{ref(column), {}, {}, {}};
-    if (rows == nullptr) {
+    if (rows == nullptr) {  // the caller says so: a consumer's thread may hold no interpreter lock
         if (items != nullptr) {
             unref(items->column);
             delete items;
         }
-        PyErr_NoMemory();
         return false;
     }
     items->buffers[0] = nullptr;
     items->buffers[1] = column->large_items ? static_cast<const void*>(column->items.data()) : column->items32.data();
-    items->buffers[2] = column->data.data();
-    rows->items = ArrowArray{static_cast<std::int64_t>(column->items.size()) - 1, 0, 0, 3, 0, items->buffers,
+    static const char no_bytes[1] = {0};  // a buffer of no bytes is still a buffer
+    items->buffers[2] = column->data.size() > 0 ? column->data.data() : no_bytes;
+    rows->items = ArrowArray{column->exported_items(), 0, 0, 3, 0, items->buffers,
                              nullptr, nullptr, release_items, items};
     rows->children[0] = &rows->items;
     rows->buffers[0] = column->null_count > 0 ? column->validity.data() : nullptr;
@@ -166,8 +194,7 @@ void release_schema(ArrowSchema* schema) noexcept {
 
 bool export_schema(const StemColumn* column, ArrowSchema* out) noexcept {
     auto* exported = new (std::nothrow) ExportedSchema{};
-    if (exported == nullptr) {
-        PyErr_NoMemory();
+    if (exported == nullptr) {  // the caller says so, as above
         return false;
     }
     exported->item = ArrowSchema{column->large_items ? "U" : "u", "item", nullptr, ARROW_FLAG_NULLABLE, 0,
@@ -248,7 +275,7 @@ StemColumn* column_of(PyObject* capsule) noexcept {
 
 // ---- input
 
-enum class Layout { utf8, large_utf8, view };
+enum class Layout { utf8, large_utf8, view, null };
 
 // The layout of a column of strings, or TypeError naming the type.
 bool layout_of(const ArrowSchema* schema, Layout& layout) noexcept {
@@ -264,6 +291,10 @@ bool layout_of(const ArrowSchema* schema, Layout& layout) noexcept {
         }
         if (std::strcmp(format, "vu") == 0) {
             layout = Layout::view;
+            return true;
+        }
+        if (std::strcmp(format, "n") == 0) {  // no value at all: what a column of nothing but nulls may be
+            layout = Layout::null;
             return true;
         }
     }
@@ -306,6 +337,29 @@ void string_at(const ArrowArray* array, Layout layout, std::int64_t row, const c
         bytes = static_cast<const char*>(array->buffers[2 + buffer]) + offset;
     }
     }
+}
+
+// Whether `array` has the buffers its layout reads (a producer's array is checked, not trusted).
+bool has_buffers(const ArrowArray* array, Layout layout) noexcept {
+    std::int64_t needed = layout == Layout::null ? 0 : layout == Layout::view ? 3 : 3;
+    if (array->n_buffers < needed || array->length < 0 || array->offset < 0 ||
+        (needed > 0 && (array->buffers == nullptr || array->buffers[1] == nullptr))) {
+        PyErr_SetString(PyExc_ValueError, "the Arrow array lacks the buffers of its type");
+        return false;
+    }
+    return true;
+}
+
+// Whether a view's data buffer is one the array has (views of an array's own making always are).
+bool view_buffer_exists(const ArrowArray* array, std::int64_t row) noexcept {
+    const auto* view = static_cast<const std::uint8_t*>(array->buffers[1]) + 16 * (array->offset + row);
+    std::int32_t length = 0;
+    std::int32_t buffer = 0;
+    std::memcpy(&length, view, 4);
+    std::memcpy(&buffer, view + 8, 4);
+    // The buffers: validity, views, the data buffers, and their sizes last.
+    return length <= 12 || (buffer >= 0 && 2 + static_cast<std::int64_t>(buffer) < array->n_buffers - 1 &&
+                            array->buffers[2 + buffer] != nullptr);
 }
 
 bool is_null(const ArrowArray* array, std::int64_t row) noexcept {
@@ -369,8 +423,7 @@ public:
         if (bytes == nullptr) {
             return false;
         }
-        column_.add_item(bytes, static_cast<std::size_t>(size));
-        return true;
+        return column_.add_item(bytes, static_cast<std::size_t>(size));
     }
 
 private:
@@ -387,11 +440,21 @@ bool add_rows(PassObject* pass, const ArrowSchema* schema, const ArrowArray* arr
     if (!layout_of(schema, layout)) {
         return false;
     }
+    if (!has_buffers(array, layout)) {
+        return false;
+    }
     ItemSink sink(pass, column);
     for (std::int64_t row = 0; row < array->length; ++row) {
-        if (is_null(array, row)) {
-            column.add_row(false);
+        if (layout == Layout::null || is_null(array, row)) {
+            if (!column.add_row(false)) {
+                return false;
+            }
             continue;
+        }
+        if (layout == Layout::view && !view_buffer_exists(array, row)) {
+            PyErr_Format(PyExc_ValueError, "row %lld of the Arrow array names a data buffer it lacks",
+                         static_cast<long long>(row));
+            return false;
         }
         const char* bytes = nullptr;
         std::int64_t size = 0;
@@ -404,7 +467,7 @@ bool add_rows(PassObject* pass, const ArrowSchema* schema, const ArrowArray* arr
         if (!text) {
             return false;
         }
-        std::size_t items_before = column.items.size() - 1;
+        std::size_t items_before = column.item_count();
         bool done = false;
         if (analyse) {
             Outcome outcome = scan_text(pass, text.get(), sink);
@@ -436,7 +499,9 @@ bool add_rows(PassObject* pass, const ArrowSchema* schema, const ArrowArray* arr
                 }
             }
         }
-        column.add_row(true);
+        if (!column.add_row(true)) {
+            return false;
+        }
     }
     return true;
 }
@@ -450,7 +515,8 @@ bool add_stream(PassObject* pass, ArrowArrayStream* stream, PyObject* fallback, 
         PyErr_Format(PyExc_OSError, "the Arrow stream gave no schema: %s", why != nullptr ? why : "no reason given");
         return false;
     }
-    bool fine = true;
+    Layout layout = Layout::utf8;
+    bool fine = layout_of(&schema, layout);  // refused even when no array follows
     while (fine) {
         ArrowArray array{};
         if (stream->get_next(stream, &array) != 0) {
@@ -502,6 +568,10 @@ PyObject* pass_arrow(PyObject* self, PyObject* const* args, Py_ssize_t nargs) no
     if (column == nullptr) {
         return PyErr_NoMemory();
     }
+    if (!column->start()) {
+        delete column;
+        return nullptr;
+    }
     Ref capsule = Ref::steal(PyCapsule_New(column, column_capsule_name, free_column_capsule));
     if (!capsule) {
         delete column;
@@ -525,6 +595,7 @@ PyObject* pass_arrow(PyObject* self, PyObject* const* args, Py_ssize_t nargs) no
             PyErr_SetString(PyExc_ValueError, "the Arrow stream was released already");
         } else {
             fine = add_stream(as_pass(self), stream, args[1], analyse != 0, *column);
+            stream->release(stream);  // read to its end: a stream is read once
         }
     } else {
         PyErr_Format(PyExc_TypeError, "expected Arrow capsules, not %T", source);
@@ -535,7 +606,9 @@ PyObject* pass_arrow(PyObject* self, PyObject* const* args, Py_ssize_t nargs) no
         }
         return nullptr;
     }
-    column->finish();
+    if (!column->finish()) {
+        return nullptr;
+    }
     return capsule.release();
 }
 
@@ -558,7 +631,7 @@ PyObject* arrow_export_array(PyObject*, PyObject* capsule) noexcept {
         return nullptr;
     }
     if (!export_schema(column, schema) || !export_array(column, array)) {
-        return nullptr;
+        return PyErr_NoMemory();
     }
     return PyTuple_Pack(2, schema_capsule.get(), array_capsule.get());
 }

@@ -14,12 +14,14 @@
 #include <utility>
 #include <vector>
 
+#include "../binding/buffer.h"
 #include "../binding/ref.h"
 #include "../binding/signals.h"
 #include "pass_object.h"
 
 namespace lexvale {
 
+using davuzod::Buffer;
 using davuzod::Ref;
 
 namespace {
@@ -27,12 +29,16 @@ namespace {
 // The arrays of a CSR matrix, a row (a document) at a time.
 template <typename Value>
 struct Rows {
-    std::vector<std::int64_t> indices;
-    std::vector<std::int64_t> indptr{0};
-    std::vector<Value> values;
+    Buffer<std::int64_t> indices;
+    Buffer<std::int64_t> indptr;  // starts with 0 (start())
+    Buffer<Value> values;
+
+    bool start() noexcept { return indptr.push_back(0); }
+
+    bool end_row() noexcept { return indptr.push_back(static_cast<std::int64_t>(indices.size())); }
 
     template <typename Item>
-    static PyObject* bytes_of(const std::vector<Item>& items) noexcept {
+    static PyObject* bytes_of(const Buffer<Item>& items) noexcept {
         return PyByteArray_FromStringAndSize(reinterpret_cast<const char*>(items.data()),
                                              static_cast<Py_ssize_t>(items.size() * sizeof(Item)));
     }
@@ -69,7 +75,7 @@ class RowBuilder {
 public:
     // Adds `feature` (held by the caller); `memo` where its word has an entry. False with an error set.
     virtual bool add(PyObject* feature, Memo* memo) noexcept = 0;
-    virtual void end_row() noexcept = 0;
+    virtual bool end_row() noexcept = 0;  // false with an error set
     // Forgets what was added since the last row ended; false with an error set.
     virtual bool drop_row() noexcept = 0;
     virtual PyObject* arrays() const noexcept = 0;
@@ -86,6 +92,10 @@ class CountRows final : public RowBuilder {
 public:
     CountRows(PassObject* pass, PyObject* vocabulary, bool fixed) noexcept
         : pass_(pass), vocabulary_(vocabulary), fixed_(fixed), mark_(new_mark(pass)) {}
+
+    ~CountRows() { forget_added(); }
+
+    bool start() noexcept { return rows_.start(); }
 
     bool add(PyObject* feature, Memo* memo) noexcept override {
         if (memo != nullptr && memo->known) {
@@ -118,7 +128,10 @@ public:
             if (!number || PyDict_SetItem(vocabulary_, feature, number.get()) < 0) {
                 return false;
             }
-            added_.push_back(Ref::borrow(feature));
+            if (!added_.push_back(Py_NewRef(feature))) {
+                Py_DECREF(feature);
+                return false;
+            }
         }
         if (static_cast<std::size_t>(column) < absent) {
             learn(memo, static_cast<std::uint32_t>(column));
@@ -128,16 +141,17 @@ public:
 
     std::uint32_t mark() const noexcept override { return mark_; }
 
-    void end_row() noexcept override {
+    bool end_row() noexcept override {
         for (std::int64_t column : touched_) {
             auto& count = counts_[static_cast<std::size_t>(column)];
-            rows_.indices.push_back(column);
-            rows_.values.push_back(count);
+            if (!rows_.indices.push_back(column) || !rows_.values.push_back(count)) {
+                return false;
+            }
             count = 0;
         }
         touched_.clear();
-        added_.clear();
-        rows_.indptr.push_back(static_cast<std::int64_t>(rows_.indices.size()));
+        forget_added();
+        return rows_.end_row();
     }
 
     bool drop_row() noexcept override {
@@ -150,12 +164,12 @@ public:
         }
         // The features this row added leave the vocabulary (they were its
         // last columns), and so do the columns entries learnt meanwhile.
-        for (auto feature = added_.rbegin(); feature != added_.rend(); ++feature) {
-            if (PyDict_DelItem(vocabulary_, feature->get()) < 0) {
+        for (std::size_t i = added_.size(); i > 0; --i) {
+            if (PyDict_DelItem(vocabulary_, added_[i - 1]) < 0) {
                 return false;
             }
         }
-        added_.clear();
+        forget_added();
         mark_ = new_mark(pass_);
         return true;
     }
@@ -174,22 +188,29 @@ private:
 
     bool count(Py_ssize_t column) noexcept {
         auto at = static_cast<std::size_t>(column);
-        if (at >= counts_.size()) {
-            counts_.resize(std::max(at + 1, 2 * counts_.size()), 0);
+        if (at >= counts_.size() && !counts_.resize(std::max(at + 1, 2 * counts_.size()), 0)) {
+            return false;
         }
-        if (counts_[at]++ == 0) {
-            touched_.push_back(column);
+        if (counts_[at]++ == 0 && !touched_.push_back(column)) {
+            return false;
         }
         return true;
+    }
+
+    void forget_added() noexcept {
+        for (PyObject* feature : added_) {
+            Py_DECREF(feature);
+        }
+        added_.clear();
     }
 
     PassObject* pass_;
     PyObject* vocabulary_;  // borrowed: the caller's dict
     bool fixed_;
     std::uint32_t mark_;
-    std::vector<Ref> added_;  // the features the row being made added to the vocabulary
-    std::vector<std::int64_t> counts_;   // by column, for the row being made; zero elsewhere
-    std::vector<std::int64_t> touched_;  // the columns of the row being made, in first-seen order
+    Buffer<PyObject*> added_;        // strong: the features the row being made added to the vocabulary
+    Buffer<std::int64_t> counts_;    // by column, for the row being made; zero elsewhere
+    Buffer<std::int64_t> touched_;   // the columns of the row being made, in first-seen order
     Rows<std::int64_t> rows_;
 };
 
@@ -256,8 +277,7 @@ public:
     bool add(PyObject* feature, Memo* memo) noexcept override {
         if (memo != nullptr && memo->known) {
             // The column in the low 31 bits, a negative value in the top one.
-            row_.emplace_back(memo->bits & 0x7fffffff, memo->bits >> 31 ? -1.0 : 1.0);
-            return true;
+            return row_.push_back({memo->bits & 0x7fffffff, memo->bits >> 31 ? -1.0 : 1.0});
         }
         Py_ssize_t size = 0;
         const char* bytes = PyUnicode_AsUTF8AndSize(feature, &size);
@@ -268,7 +288,9 @@ public:
         std::int64_t magnitude = hash < 0 ? -static_cast<std::int64_t>(hash) : hash;
         bool negative = alternate_sign_ && hash < 0;
         std::int64_t column = magnitude % n_features_;
-        row_.emplace_back(column, negative ? -1.0 : 1.0);
+        if (!row_.push_back({column, negative ? -1.0 : 1.0})) {
+            return false;
+        }
         if (memo != nullptr && n_features_ <= 0x7fffffff) {
             memo->learnt = true;
             memo->bits = static_cast<std::uint32_t>(column) | (negative ? 0x80000000u : 0u);
@@ -278,19 +300,22 @@ public:
 
     std::uint32_t mark() const noexcept override { return mark_; }
 
-    void end_row() noexcept override {
-        std::sort(row_.begin(), row_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    bool start() noexcept { return rows_.start(); }
+
+    bool end_row() noexcept override {
+        std::sort(row_.begin(), row_.end(), [](const Hashed& a, const Hashed& b) { return a.column < b.column; });
         for (std::size_t i = 0; i < row_.size();) {
-            std::int64_t column = row_[i].first;
+            std::int64_t column = row_[i].column;
             double sum = 0;
-            for (; i < row_.size() && row_[i].first == column; ++i) {
-                sum += row_[i].second;
+            for (; i < row_.size() && row_[i].column == column; ++i) {
+                sum += row_[i].value;
             }
-            rows_.indices.push_back(column);
-            rows_.values.push_back(sum);
+            if (!rows_.indices.push_back(column) || !rows_.values.push_back(sum)) {
+                return false;
+            }
         }
         row_.clear();
-        rows_.indptr.push_back(static_cast<std::int64_t>(rows_.indices.size()));
+        return rows_.end_row();
     }
 
     bool drop_row() noexcept override {
@@ -304,7 +329,11 @@ private:
     std::int64_t n_features_;
     bool alternate_sign_;
     std::uint32_t mark_;
-    std::vector<std::pair<std::int64_t, double>> row_;
+    struct Hashed {
+        std::int64_t column;
+        double value;
+    };
+    Buffer<Hashed> row_;
     Rows<double> rows_;
 };
 
@@ -431,7 +460,9 @@ PyObject* fill_rows(PassObject* self, PyObject* documents, PyObject* fallback, b
                 }
             }
         }
-        rows.end_row();
+        if (!rows.end_row()) {
+            return nullptr;
+        }
     }
     if (PyErr_Occurred()) {
         return nullptr;
@@ -463,6 +494,9 @@ PyObject* pass_count(PyObject* self, PyObject* const* args, Py_ssize_t nargs) no
         return nullptr;
     }
     CountRows rows(as_pass(self), args[1], fixed);
+    if (!rows.start()) {
+        return nullptr;
+    }
     return fill_rows(as_pass(self), args[0], args[3], analyse, rows);
 }
 
@@ -491,6 +525,9 @@ PyObject* pass_hash_count(PyObject* self, PyObject* const* args, Py_ssize_t narg
         return nullptr;
     }
     HashRows rows(as_pass(self), n_features, alternate_sign);
+    if (!rows.start()) {
+        return nullptr;
+    }
     return fill_rows(as_pass(self), args[0], args[3], analyse, rows);
 }
 

@@ -15,16 +15,16 @@
 #include <csignal>
 #include <cstring>
 #include <new>
-#include <string>
 #include <tuple>
-#include <vector>
 
+#include "../binding/buffer.h"
 #include "../binding/ref.h"
 
 SQLITE_EXTENSION_INIT1
 
 namespace {
 
+using davuzod::Buffer;
 using davuzod::Ref;
 
 // The Python half's tokenizer of one FTS5 table.
@@ -119,8 +119,8 @@ struct Token {
 };
 
 struct Tokens {
-    std::string bytes;
-    std::vector<Token> tokens;
+    Buffer<char> bytes;
+    Buffer<Token> tokens;
 };
 
 // UTF-8 bytes of a character of text decoded with "surrogateescape", where
@@ -208,7 +208,10 @@ bool collect(PyObject* found, PyObject* text, bool leading_gaps, Tokens& out) no
         }
         if ((previous >= 0 || leading_gaps) && position > previous + 1) {
             for (Py_ssize_t gap = previous + 1; gap < position; ++gap) {
-                out.tokens.push_back({out.bytes.size(), 0, 0, static_cast<int>(first_byte), static_cast<int>(first_byte)});
+                if (!out.tokens.push_back(
+                        {out.bytes.size(), 0, 0, static_cast<int>(first_byte), static_cast<int>(first_byte)})) {
+                    return false;
+                }
             }
         }
         int flags = position == previous ? FTS5_TOKEN_COLOCATED : 0;
@@ -230,9 +233,11 @@ bool collect(PyObject* found, PyObject* text, bool leading_gaps, Tokens& out) no
             PyErr_SetString(PyExc_OverflowError, "token longer than FTS5 takes");
             return false;
         }
-        out.tokens.push_back({out.bytes.size(), static_cast<int>(size), flags, static_cast<int>(first_byte),
+        bool kept = out.tokens.push_back({out.bytes.size(), static_cast<int>(size), flags, static_cast<int>(first_byte),
                               static_cast<int>(last_byte)});
-        out.bytes.append(bytes, static_cast<std::size_t>(size));
+        if (!kept || !out.bytes.append(bytes, static_cast<std::size_t>(size))) {
+            return false;
+        }
     }
     return true;
 }
@@ -269,7 +274,9 @@ int tokenize(Fts5Tokenizer* handle, void* context, int flags, const char* text, 
         if (rc != SQLITE_OK) {
             break;
         }
-        rc = callback(context, token.flags, tokens.bytes.data() + token.offset, token.size, token.start, token.end);
+        static const char no_bytes[1] = {0};
+        const char* start = tokens.bytes.size() > 0 ? tokens.bytes.data() + token.offset : no_bytes;
+        rc = callback(context, token.flags, start, token.size, token.start, token.end);
     }
     return rc;
 }

@@ -70,7 +70,7 @@ def _source_of(column: Any) -> object:
         # pandas needs for Arrow strings anyway; Arrow-backed ones are handed over as they are.
         import pyarrow
 
-        return pyarrow.chunked_array(pyarrow.array(column)).__arrow_c_stream__()
+        return pyarrow.chunked_array(pyarrow.array(column, type=pyarrow.string())).__arrow_c_stream__()
     if hasattr(column, "__arrow_c_stream__"):
         return column.__arrow_c_stream__()
     if hasattr(column, "__arrow_c_array__"):
@@ -88,6 +88,8 @@ def _source_of(column: Any) -> object:
 
 
 def stems_of_column(analyzer: Analyzer, column: Any) -> Any:
+    from . import analyzer as analyzers
+
     """The stems ``analyzer(row)`` gives for each row of `column`, as an Arrow column (see ``Analyzer.arrow``);
     for a pandas Series, a Series of them with its index and name."""
     source = _source_of(column)
@@ -96,7 +98,8 @@ def stems_of_column(analyzer: Analyzer, column: Any) -> Any:
     if native is None:
         raise RuntimeError("Analyzer.arrow needs lexvale's native module, which is not in use here "
                            "(LEXVALE_NO_EXTENSIONS is set, or the module is missing)")
-    scans = state.native is not None and state.ngram_range == (1, 1)
+    # A subclass's own call is the analysis its rows get.
+    scans = state.native is not None and state.ngram_range == (1, 1) and type(analyzer).__call__ is analyzers.Analyzer.__call__
     stems = StemColumn(native.arrow(source, analyzer, scans))
     if not _is_pandas_series(column):
         return stems

@@ -91,3 +91,30 @@ def test_demo_prints_stems_and_catalogue(capsys):
     out = capsys.readouterr().out
     assert "brüderlichkeit" in out and "bruder" in out
     assert Davuzod.version() in out and ", ".join(Davuzod.algorithms()) in out
+
+
+@pytest.mark.parametrize("size", [1, 97, 4096, 1 << 20])
+def test_byte_ranges_read_each_line_once(size, tmp_path):
+    corpus = load("dask_corpus")
+    lines = [f"line {n} " + "é" * (n % 7) for n in range(300)] + ["", "last, no newline"]
+    path = tmp_path / "text"
+    path.write_text("\n".join(lines), encoding="utf-8")
+    read = [line for _, start, end in corpus.byte_ranges([path], size) for line in corpus.read_range(path, start, end)]
+    assert read == lines
+
+
+def test_a_corpus_counted_on_the_cluster_is_counted_as_in_one_process(dask_client, texts, tmp_path):
+    pytest.importorskip("sklearn")
+    corpus = load("dask_corpus")
+    paths = []
+    for number in range(3):
+        path = tmp_path / f"part{number}.txt"
+        path.write_text("\n".join(texts[number::3]) + "\n", encoding="utf-8")
+        paths.append(path)
+    here = corpus.count_here(paths, size=5000)
+    assert (corpus.count_on(dask_client, paths, size=5000) == here).all()
+    # The whole corpus hashed at once gives the same counts.
+    vectorizer = lexvale.HashingVectorizer(n_features=corpus.N_FEATURES, alternate_sign=False, norm=None)
+    whole = vectorizer.transform([line for path in paths for line in path.read_text(encoding="utf-8").splitlines()])
+    assert (here == whole.sum(axis=0).ravel()).all()
+    assert here.sum() == sum(len(lexvale.Analyzer()(text)) for text in texts)

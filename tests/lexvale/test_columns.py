@@ -119,3 +119,85 @@ def test_without_the_native_module_it_says_so():
                 analyzer.arrow(pa.array(["cats"]))
     finally:
         native.arrow_reader.cache_clear()
+
+
+@pytest.mark.parametrize("dtype", [object, "string[python]", "string[pyarrow]"])
+@pytest.mark.parametrize("values", [[], [None], [None, float("nan")], ["The cats", None]])
+def test_pandas_series_even_empty_or_all_missing(values, dtype):
+    pd = pytest.importorskip("pandas")
+    analyzer = Analyzer()
+    series = pd.Series(values, dtype=dtype, index=range(10, 10 + len(values)))
+    stems = analyzer.arrow(series)
+    assert list(stems.index) == list(series.index)
+    assert [None if value is None or value is pd.NA else list(value) for value in stems] == [
+        None if pd.isna(value) else analyzer(value) for value in values]
+
+
+@pytest.mark.parametrize("make", [lambda pa, kind: pa.chunked_array([], type=kind),
+                                  lambda pa, kind: pa.chunked_array([pa.array([], kind)]),
+                                  lambda pa, kind: pa.array([], kind)], ids=["no chunk", "empty chunk", "array"])
+@pytest.mark.parametrize("kind, code", [("int64", "l"), ("binary", "z"), ("float64", "g")])
+def test_other_types_are_refused_even_without_rows(make, kind, code):
+    import pyarrow as pa
+
+    with pytest.raises(TypeError, match=f"format '{code}'"):
+        Analyzer().arrow(make(pa, getattr(pa, kind)()))
+
+
+def test_a_stream_is_read_once():
+    import pyarrow as pa
+
+    class Same:
+        """Hands out the one capsule it was given, every time."""
+
+        def __init__(self, column):
+            self.capsule = column.__arrow_c_stream__()
+
+        def __arrow_c_stream__(self, requested_schema=None):
+            return self.capsule
+
+    source, analyzer = Same(pa.chunked_array([["The cats", None]])), Analyzer()
+    assert pa.array(analyzer.arrow(source)).to_pylist() == [analyzer("The cats"), None]
+    with pytest.raises(ValueError, match="released already"):
+        analyzer.arrow(source)
+
+
+def test_a_subclass_s_own_call_is_what_its_rows_get():
+    import pyarrow as pa
+
+    class Shouting(Analyzer):
+        def __call__(self, text):
+            return [stem.upper() for stem in super().__call__(text)]
+
+    assert pa.array(Shouting().arrow(pa.array(["The cats", None]))).to_pylist() == [["THE", "CAT"], None]
+
+
+def test_running_out_of_memory_is_a_memory_error():
+    import os
+    from pathlib import Path
+
+    import Davuzod
+    from conftest import run_child
+
+    shim = Path(Davuzod.__file__).with_name("fail_large_alloc.so")
+    if not shim.exists():
+        pytest.skip("the allocation-failing preload library is built beside the build tree's module only")
+    if "asan" in os.environ.get("LD_PRELOAD", ""):
+        pytest.skip("the sanitizer runtime owns malloc")
+    # Columns whose stems need more than the bound: many items in a row, many rows.
+    code = """
+        import os, pyarrow as pa, lexvale
+        analyzer = lexvale.Analyzer()
+        for rows in (["word " * 6_000_000], ["a"] * 9_000_000):
+            column = pa.array(rows)
+            os.environ["DAVUZOD_FAIL_ALLOC_ABOVE"] = str(32 << 20)
+            try:
+                analyzer.arrow(column)
+            except MemoryError:
+                print("MemoryError")
+            finally:
+                del os.environ["DAVUZOD_FAIL_ALLOC_ABOVE"]
+        print(pa.array(analyzer.arrow(pa.array(["Running cats"]))).to_pylist())
+    """
+    result = run_child(code, env={"LD_PRELOAD": str(shim)})
+    assert result.stdout.split("\n")[:3] == ["MemoryError", "MemoryError", "[['run', 'cat']]"]
