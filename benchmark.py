@@ -513,6 +513,7 @@ def plot_scale_out(path, f):
     figure, axes = plt.subplots(figsize=(6, 3.2))
     bars = axes.bar(names, rates, color=["#888888", "#4c72b0", "#dd8452"])
     axes.bar_label(bars, labels=[f"{rate:.1f} MB/s" for rate in rates])
+    axes.set_ylim(0, max(rates) * 1.2)
     axes.set_ylabel("MB of text per second")
     axes.set_title(f"Hashed stem counts of {f['mb']:,.0f} MB of text, Dask LocalCluster")
     figure.tight_layout()
