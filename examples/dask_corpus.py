@@ -73,12 +73,10 @@ def count_here(paths, language="english", size=RANGE_BYTES):
 def count_on(client, paths, language="english", size=RANGE_BYTES):
     """The corpus's counts, its ranges counted on the cluster that `client` is a client of."""
     # The workers need this module's code, which they may not have (another
-    # machine, or a path without examples/): it travels with the tasks.
-    import sys
-
-    import cloudpickle
-
-    cloudpickle.register_pickle_by_value(sys.modules[__name__])
+    # machine, or a path without examples/): Dask sends it to them. Run as a
+    # program, its functions travel by value with the tasks instead.
+    if __name__ != "__main__":
+        client.upload_file(__file__)
     futures = [client.submit(count_range, path, start, end, language, pure=False)
                for path, start, end in byte_ranges(paths, size)]
     return add_counts(future.result() for future in futures)
