@@ -115,7 +115,7 @@ check: build build-asan build-public
 	$(PYTHON) tools/internal_names.py
 	$(PYTHON) tools/private_symbols.py $(RELEASE_DIR)/Davuzod.*.so
 	$(PYTHON) tools/private_symbols.py $(RELEASE_DIR)/lexvale/_analysis.*.so tools/private_symbols_analysis.allow
-	$(PYTHON) tools/private_symbols.py $(RELEASE_DIR)/lexvale/lexvale-fts5.so tools/private_symbols_fts5.allow
+	$(PYTHON) tools/private_symbols.py $(RELEASE_DIR)/lexvale/sqlite-extension/lexvale-fts5.so tools/private_symbols_fts5.allow
 	PYTHONPATH=$(CURDIR)/$(PUBLIC_DIR):$(CURDIR)/src $(PYTHON) -m pytest -q -p no:cacheprovider $(PUBLIC_API_TESTS)
 	$(SANITIZER_ENV) PYTHONPATH=$(CURDIR)/$(ASAN_DIR):$(CURDIR)/src $(PYTHON) -m pytest $(PYTEST_PROCESSES) -p no:cacheprovider
 	PYTHONMALLOC=malloc DAVUZOD_CONFORMANCE_WORDS=400 PYTHONPATH=$(CURDIR)/$(RELEASE_DIR):$(CURDIR)/src valgrind --tool=memcheck --error-exitcode=99 \
