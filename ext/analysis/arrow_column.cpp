@@ -480,24 +480,8 @@ bool add_rows(PassObject* pass, const ArrowSchema* schema, const ArrowArray* arr
                 sink.reset();
             }
         }
-        if (!done) {
-            Ref stems = Ref::steal(PyObject_CallOneArg(fallback, text.get()));
-            if (!stems) {
-                return false;
-            }
-            if (!PyList_Check(stems.get())) {
-                PyErr_Format(PyExc_TypeError, "the analyzer gave a %T, not a list", stems.get());
-                return false;
-            }
-            for (Py_ssize_t i = 0; i < PyList_GET_SIZE(stems.get()); ++i) {
-                Ref stem = Ref::borrow(PyList_GET_ITEM(stems.get(), i));
-                if (!PyUnicode_Check(stem.get()) || !sink.add_item(stem.get())) {
-                    if (!PyErr_Occurred()) {
-                        PyErr_Format(PyExc_TypeError, "the analyzer gave a %T, not a str", stem.get());
-                    }
-                    return false;
-                }
-            }
+        if (!done && !add_fallback_results(fallback, text.get(), [&](PyObject* stem) { return sink.add_item(stem); })) {
+            return false;
         }
         if (!column.add_row(true)) {
             return false;

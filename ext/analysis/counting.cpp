@@ -439,26 +439,9 @@ PyObject* fill_rows(PassObject* self, PyObject* documents, PyObject* fallback, b
                 sink.reset();
             }
         }
-        if (!done) {
-            Ref features = Ref::steal(PyObject_CallOneArg(fallback, document.get()));
-            if (!features) {
-                return nullptr;
-            }
-            if (!PyList_Check(features.get())) {
-                PyErr_Format(PyExc_TypeError, "the analyzer gave a %T, not a list", features.get());
-                return nullptr;
-            }
-            for (Py_ssize_t i = 0; i < PyList_GET_SIZE(features.get()); ++i) {
-                Ref feature = Ref::borrow(PyList_GET_ITEM(features.get(), i));
-                if (!PyUnicode_Check(feature.get())) {
-                    PyErr_Format(PyExc_TypeError, "the analyzer gave a %T among its features, not a str",
-                                 feature.get());
-                    return nullptr;
-                }
-                if (!rows.add(feature.get(), nullptr)) {
-                    return nullptr;
-                }
-            }
+        if (!done && !add_fallback_results(fallback, document.get(),
+                                           [&](PyObject* feature) { return rows.add(feature, nullptr); })) {
+            return nullptr;
         }
         if (!rows.end_row()) {
             return nullptr;

@@ -54,6 +54,32 @@ protected:
 
 enum class Outcome { done, python, error };
 
+// Calls `fallback(text)`, the analyzer's own analysis of a text the pass
+// leaves to it, and hands each str of the list it gives to `add` (which
+// returns false with an error set). False with an error set.
+template <typename Add>
+bool add_fallback_results(PyObject* fallback, PyObject* text, Add add) noexcept {
+    davuzod::Ref results = davuzod::Ref::steal(PyObject_CallOneArg(fallback, text));
+    if (!results) {
+        return false;
+    }
+    if (!PyList_Check(results.get())) {
+        PyErr_Format(PyExc_TypeError, "the analyzer gave a %T, not a list", results.get());
+        return false;
+    }
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(results.get()); ++i) {
+        davuzod::Ref result = davuzod::Ref::borrow(PyList_GET_ITEM(results.get(), i));
+        if (!PyUnicode_Check(result.get())) {
+            PyErr_Format(PyExc_TypeError, "the analyzer gave a %T among its results, not a str", result.get());
+            return false;
+        }
+        if (!add(result.get())) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Runs the words of `text` (an exact str) through `sink`: done; python when
 // the text is for the pure-Python path (the sink then holds a part of it, to
 // be dropped); or error, with an exception set.
