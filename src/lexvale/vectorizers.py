@@ -61,6 +61,12 @@ class _LexvaleAnalysis:
     token_pattern = None
     analyzer = "word"
 
+    def _keep_parameters(self, given: dict[str, Any]) -> None:
+        """Keeps each parameter of ``__init__`` as given, as scikit-learn's estimators do."""
+        for name, value in given.items():
+            if name != "self":
+                setattr(self, name, value)
+
     def lexvale_analyzer(self) -> Analyzer:
         """The analyzer the parameters make (``ValueError`` or ``TypeError`` for bad settings).
 
@@ -177,23 +183,7 @@ class CountVectorizer(_LexvaleAnalysis, _text.CountVectorizer):
         binary: bool = False,
         dtype: Any = np.int64,
     ) -> None:
-        self.language = language
-        self.lowercase = lowercase
-        self.normalize = normalize
-        self.pattern = pattern
-        self.stopwords = stopwords
-        self.protected = protected
-        self.overrides = overrides
-        self.fold_accents = fold_accents
-        self.keep_original = keep_original
-        self.ngram_range = ngram_range
-        self.cache_size = cache_size
-        self.vocabulary = vocabulary
-        self.max_df = max_df
-        self.min_df = min_df
-        self.max_features = max_features
-        self.binary = binary
-        self.dtype = dtype
+        self._keep_parameters(locals())
 
 class TfidfVectorizer(_LexvaleAnalysis, _text.TfidfVectorizer):
     """scikit-learn's ``TfidfVectorizer`` with an ``Analyzer``'s settings as its analysis, counted natively.
@@ -235,27 +225,7 @@ class TfidfVectorizer(_LexvaleAnalysis, _text.TfidfVectorizer):
         smooth_idf: bool = True,
         sublinear_tf: bool = False,
     ) -> None:
-        self.language = language
-        self.lowercase = lowercase
-        self.normalize = normalize
-        self.pattern = pattern
-        self.stopwords = stopwords
-        self.protected = protected
-        self.overrides = overrides
-        self.fold_accents = fold_accents
-        self.keep_original = keep_original
-        self.ngram_range = ngram_range
-        self.cache_size = cache_size
-        self.vocabulary = vocabulary
-        self.max_df = max_df
-        self.min_df = min_df
-        self.max_features = max_features
-        self.binary = binary
-        self.dtype = dtype
-        self.norm = norm
-        self.use_idf = use_idf
-        self.smooth_idf = smooth_idf
-        self.sublinear_tf = sublinear_tf
+        self._keep_parameters(locals())
 
 
 class HashingVectorizer(_LexvaleAnalysis, _text.HashingVectorizer):
@@ -293,22 +263,7 @@ class HashingVectorizer(_LexvaleAnalysis, _text.HashingVectorizer):
         alternate_sign: bool = True,
         dtype: Any = np.float64,
     ) -> None:
-        self.language = language
-        self.lowercase = lowercase
-        self.normalize = normalize
-        self.pattern = pattern
-        self.stopwords = stopwords
-        self.protected = protected
-        self.overrides = overrides
-        self.fold_accents = fold_accents
-        self.keep_original = keep_original
-        self.ngram_range = ngram_range
-        self.cache_size = cache_size
-        self.n_features = n_features
-        self.binary = binary
-        self.norm = norm
-        self.alternate_sign = alternate_sign
-        self.dtype = dtype
+        self._keep_parameters(locals())
 
     def transform(self, X: Iterable[Any]) -> Any:
         """The hashed matrix of the documents `X`, as scikit-learn's ``HashingVectorizer.transform`` gives it."""
