@@ -399,18 +399,9 @@ public:
         if (!add_item(stem.get())) {
             return false;
         }
-        if (!pass_->keep_original || PyUnicode_EqualToUTF8AndSize(stem.get(), key.data(), key.size())) {
-            return true;
-        }
-        Ref original = original_of(pass_, key);
-        if (!original) {
-            return false;
-        }
-        int same = PyUnicode_Compare(original.get(), stem.get());
-        if (same == -1 && PyErr_Occurred()) {
-            return false;
-        }
-        return same == 0 || add_item(original.get());
+        Ref original;
+        int kept = original_of(pass_, key, stem.get(), original);
+        return kept == 0 || (kept == 1 && add_item(original.get()));
     }
 
     bool too_long() const noexcept override { return too_long_; }

@@ -381,18 +381,9 @@ public:
         if (memo.learnt) {
             keep(key, stem.get(), memo.bits);
         }
-        if (!pass_->keep_original || PyUnicode_EqualToUTF8AndSize(stem.get(), key.data(), key.size())) {
-            return true;
-        }
-        Ref original = original_of(pass_, key);
-        if (!original) {
-            return false;
-        }
-        int same = PyUnicode_Compare(original.get(), stem.get());
-        if (same == -1 && PyErr_Occurred()) {
-            return false;
-        }
-        return same == 0 || rows_.add(original.get(), nullptr);
+        Ref original;
+        int kept = original_of(pass_, key, stem.get(), original);
+        return kept == 0 || (kept == 1 && rows_.add(original.get(), nullptr));
     }
 
     bool too_long() const noexcept override { return too_long_; }

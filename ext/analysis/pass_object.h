@@ -37,9 +37,11 @@ inline PassObject* as_pass(PyObject* self) noexcept {
 PyObject* result_of(PassObject* self, const KeyBuffer& key, davuzod::Ref& made, bool& stop,
                     WordEntry** entry = nullptr) noexcept;
 
-// The word prepared, as it is kept beside its stem (folded as the stems
-// are); null with an error set.
-davuzod::Ref original_of(PassObject* self, const KeyBuffer& key) noexcept;
+// The word prepared, as it is kept beside its `stem` (folded as the stems
+// are): 1 with it in `original` where the pass keeps originals and it is not
+// the stem, 0 where there is none to keep, -1 with an error set. Folding is
+// Python code: the caller holds `stem`.
+int original_of(PassObject* self, const KeyBuffer& key, PyObject* stem, davuzod::Ref& original) noexcept;
 
 // What takes the words of a text: each word's place and prepared key.
 class WordSink {

@@ -59,12 +59,22 @@ PyObject* result_of(PassObject* self, const KeyBuffer& key, Ref& made, bool& sto
     return made.get();
 }
 
-Ref original_of(PassObject* self, const KeyBuffer& key) noexcept {
-    Ref word = Ref::steal(PyUnicode_DecodeUTF8(key.data(), key.size(), nullptr));
-    if (word && self->fold != Py_None) {
-        word = Ref::steal(PyObject_CallOneArg(self->fold, word.get()));
+int original_of(PassObject* self, const KeyBuffer& key, PyObject* stem, Ref& original) noexcept {
+    if (!self->keep_original || PyUnicode_EqualToUTF8AndSize(stem, key.data(), key.size())) {
+        return 0;
     }
-    return word;
+    original = Ref::steal(PyUnicode_DecodeUTF8(key.data(), key.size(), nullptr));
+    if (original && self->fold != Py_None) {
+        original = Ref::steal(PyObject_CallOneArg(self->fold, original.get()));
+    }
+    if (!original) {
+        return -1;
+    }
+    int same = PyUnicode_Compare(original.get(), stem);
+    if (same == -1 && PyErr_Occurred()) {
+        return -1;
+    }
+    return same == 0 ? 0 : 1;
 }
 
 namespace {
@@ -143,7 +153,7 @@ public:
         if (!item) {
             return false;
         }
-        if (!self_->keep_original || PyUnicode_EqualToUTF8AndSize(result, key.data(), key.size())) {
+        if (!self_->keep_original) {
             return put(std::move(item));
         }
         // The original is made by Python code (folding), which may use this pass: the stem is held first.
@@ -151,16 +161,13 @@ public:
         if (!put(std::move(item))) {
             return false;
         }
-        Ref original = original_of(self_, key);
-        if (!original) {
-            return false;
+        Ref original;
+        int kept = original_of(self_, key, stem.get(), original);
+        if (kept <= 0) {
+            return kept == 0;
         }
-        int same = PyUnicode_Compare(original.get(), stem.get());
-        if (same == 0 || (same == -1 && PyErr_Occurred())) {
-            return same == 0;
-        }
-        Ref kept = tokens_ ? make_token(self_, text_, original.get(), start, end, position) : std::move(original);
-        return kept && put(std::move(kept));
+        Ref token = tokens_ ? make_token(self_, text_, original.get(), start, end, position) : std::move(original);
+        return token && put(std::move(token));
     }
 
     // The position the next word takes.
