@@ -281,14 +281,26 @@ int tokenize(Fts5Tokenizer* handle, void* context, int flags, const char* text, 
     return rc;
 }
 
-fts5_api* fts5_of(sqlite3* db) noexcept {
+// The connection's FTS5, found through its SQL function; `rc` is SQLite's
+// answer. Preparing any statement reads the schema, which another connection
+// writing the file may hold locked a while: it is asked again, as a busy
+// timeout would wait, for up to about five seconds.
+fts5_api* fts5_of(sqlite3* db, int& rc) noexcept {
     fts5_api* api = nullptr;
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT fts5(?1)", -1, &statement, nullptr) == SQLITE_OK) {
-        sqlite3_bind_pointer(statement, 1, &api, "fts5_api_ptr", nullptr);
-        sqlite3_step(statement);
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        sqlite3_stmt* statement = nullptr;
+        rc = sqlite3_prepare_v2(db, "SELECT fts5(?1)", -1, &statement, nullptr);
+        if (rc == SQLITE_OK) {
+            sqlite3_bind_pointer(statement, 1, &api, "fts5_api_ptr", nullptr);
+            rc = sqlite3_step(statement);
+            rc = rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : rc;
+        }
+        sqlite3_finalize(statement);
+        if ((rc & 0xff) != SQLITE_BUSY && (rc & 0xff) != SQLITE_LOCKED) {
+            break;
+        }
+        sqlite3_sleep(10);
     }
-    sqlite3_finalize(statement);
     return api;
 }
 
@@ -298,7 +310,12 @@ fts5_api* fts5_of(sqlite3* db) noexcept {
 extern "C" __attribute__((visibility("default"))) int sqlite3_lexvale_init(sqlite3* db, char** error,
                                                                            const sqlite3_api_routines* routines) {
     SQLITE_EXTENSION_INIT2(routines);
-    fts5_api* api = fts5_of(db);
+    int rc = SQLITE_OK;
+    fts5_api* api = fts5_of(db, rc);
+    if (rc != SQLITE_OK) {
+        *error = sqlite3_mprintf("could not reach FTS5: %s", sqlite3_errmsg(db));
+        return rc;
+    }
     if (api == nullptr || api->iVersion < 2) {
         *error = sqlite3_mprintf("this SQLite has no FTS5 (compiled without SQLITE_ENABLE_FTS5)");
         return SQLITE_ERROR;
