@@ -107,7 +107,7 @@ class Analyzer:
     `cache_size` bounds the stems remembered (by the native pass, or by the
     stemmers on the pure-Python path). The default, 50000, holds the distinct
     words of most collections of running text (Debian's fortunes have 32,448)
-    in at most about 7 MB.
+    in at most about 9 MB.
 
     Configuration. An analyzer holds only its configuration: it pickles,
     copies and compares as that configuration, and ``repr`` shows the

@@ -24,7 +24,7 @@ CACHE_SIZES = range(-(2**31), 2**31)
 #: The stem cache bound of analyzers and of the command's running text. It
 #: holds the distinct words of most collections of running text: Debian's
 #: fortunes have 32,448, and a bound of 10000 made the analyzer a third
-#: slower over them, while 50000 remembered stems take at most about 7 MB.
+#: slower over them, while 50000 remembered stems take at most about 9 MB.
 TEXT_CACHE_SIZE = 50000
 
 
